@@ -1,0 +1,70 @@
+#include <cstdio>
+#include <cstring>
+
+#include "app/options.h"
+#include "app/run.h"
+#include "app/settings.h"
+#include "database/db_writer.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kOverlongDrives[] =
+    "Drive specification %s is longer than 39 characters.\n";
+
+// Rebuilds the specification "1" from the fixed drives.
+void ExpandAllFixedDrives(char* specification) {
+  // Room for 26 drives of four characters and the closing empty entry.
+  char list[26 * 4 + 1];
+  uint32_t length = platform::LogicalDriveStrings(sizeof list, list);
+  if (length == 0 || length >= sizeof list) list[0] = '\0';
+  SelectFixedDrives(list, platform::DriveType, specification);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RunRequest request;
+  gQuiet = false;
+  ParseCommandLine(argc, argv, &request, &gCreator, &gDescription);
+  if (request.help) {
+    fputs(kUsageText, stderr);
+    return 1;
+  }
+
+  char message[512];
+  if (!platform::Initialize(message, sizeof message)) {
+    fputs(message, stderr);
+    return 1;
+  }
+  gQuiet = request.quiet;
+  if (request.overlongDriveSpecification != nullptr) {
+    fprintf(stderr, kOverlongDrives, request.overlongDriveSpecification);
+    return 1;
+  }
+  if (request.overlongDatabasePath != nullptr) {
+    fprintf(stderr, ResultMessage(kResultCannotCreate),
+            request.overlongDatabasePath);
+    return kResultCannotCreate;
+  }
+
+  if (request.databasePath[0] == '\0') {
+    DefaultDatabasePath(argc > 0 ? argv[0] : "", platform::kNativePathSeparator,
+                        request.databasePath);
+  }
+  if (request.driveSpecification[0] == '\0') {
+    strcpy(request.driveSpecification, "1");
+  }
+
+  if (strcmp(request.driveSpecification, "1") == 0) {
+    ExpandAllFixedDrives(request.driveSpecification);
+  }
+  platform::UpperCase(request.driveSpecification);
+
+  uint32_t result =
+      BuildDatabase(request.databasePath, request.driveSpecification);
+  if (const char* text = ResultMessage(result)) {
+    fprintf(stderr, text, request.databasePath);
+  }
+  return static_cast<int>(result);
+}

@@ -1,0 +1,20 @@
+// The depth-first walk of one drive's tree.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Paths of the walk live in buffers of this size, as Win32's MAX_PATH.
+constexpr uint32_t kPathSize = 260;
+
+// Walks `directory` (a path without a trailing `\`, such as `C:`) and
+// everything below it, appending one record per file to the record store.
+// Returns 0 when the walk ran to its end and 5 when memory for the store
+// cannot be obtained.  Unreadable directories yield nothing and no error.
+uint32_t WalkDirectory(const char* directory);
+
+// The name to record and walk for an entry.  An ANSI search reports a name
+// the code page cannot spell with `?` in it; the short name then names the
+// real file.
+const char* EntryName(const platform::FindEntry& entry);

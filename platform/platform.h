@@ -1,0 +1,138 @@
+// The only door from kavelo's core to the operating system.
+//
+// Every operation mirrors one Win32 call (named beside it) with the same
+// results, so the Win32 build forwards and the POSIX build emulates.  Paths
+// handed to these functions are Windows-style for drives (`C:\Docs\a.txt`);
+// the database path and the program path are native paths of the platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Drive types, as GetDriveTypeA numbers them.
+enum : uint32_t {
+  kDriveUnknown = 0,
+  kDriveNoRootDir = 1,
+  kDriveRemovable = 2,
+  kDriveFixed = 3,
+  kDriveRemote = 4,
+  kDriveCdrom = 5,
+  kDriveRamdisk = 6,
+};
+
+// File attribute bits, as Win32 numbers them.
+enum : uint32_t {
+  kAttributeReadOnly = 0x01,
+  kAttributeHidden = 0x02,
+  kAttributeDirectory = 0x10,
+  kAttributeArchive = 0x20,
+  kAttributeReparsePoint = 0x400,
+};
+
+// Win32 error codes that callers look at.
+enum : uint32_t {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,
+  kErrorMoreData = 234,
+};
+
+// Separator of native paths: the default database path is built with it.
+extern const char kNativePathSeparator;
+
+// 100 ns ticks since 1601-01-01 00:00:00 UTC, split as in FILETIME.
+struct FileTime {
+  uint32_t low;
+  uint32_t high;
+};
+
+// The part of WIN32_FIND_DATAA that kavelo reads.
+struct FindEntry {
+  uint32_t attributes;
+  FileTime creationTime;
+  FileTime lastAccessTime;
+  FileTime lastWriteTime;
+  uint32_t sizeHigh;
+  uint32_t sizeLow;
+  char name[260];
+  char alternateName[14];  // the 8.3 short name, empty when there is none
+};
+
+// Identity of a directory: equal identities name the same directory.
+struct DirectoryId {
+  uint64_t volume;
+  uint64_t index;
+};
+
+struct FindHandle;
+struct FileHandle;
+struct RegistryHandle;
+
+// Work done once at process start.  Returns false with a message (one line,
+// ending in a line feed) when the platform's configuration cannot be used.
+bool Initialize(char* message, size_t messageSize);
+
+// GetDriveTypeA(root), root being `X:\`.
+uint32_t DriveType(const char* root);
+// GetVolumeInformationA(root, ...) succeeding: the drive is ready.
+bool VolumeIsReady(const char* root);
+// GetLogicalDriveStringsA(size, buffer): `X:\` NUL entries and a final NUL.
+// Returns the length written without the final NUL, or the size needed when
+// the buffer is too small (then nothing is written).
+uint32_t LogicalDriveStrings(uint32_t size, char* buffer);
+
+// FindFirstFileA: null when the search cannot be started.
+FindHandle* FindFirst(const char* pattern, FindEntry* entry);
+// FindNextFileA: false when there are no more entries.
+bool FindNext(FindHandle* search, FindEntry* entry);
+// FindClose.
+void FindEnd(FindHandle* search);
+// Identity of the directory at `path`, links followed.  Only asked for when
+// the walk meets a link, so it may cost a system call or two.
+bool GetDirectoryId(const char* path, DirectoryId* id);
+
+// FileTimeToLocalFileTime: the bias in effect now is applied, whatever the
+// date of `utc`.
+bool FileTimeToLocal(const FileTime& utc, FileTime* local);
+
+// CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+// FILE_ATTRIBUTE_NORMAL, 0): null when the file cannot be created.
+FileHandle* CreateFileForWriting(const char* path);
+// WriteFile: false on failure; *written is what reached the file.
+bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
+                 uint32_t* written);
+// CloseHandle: false when the close reports an error.
+bool CloseFile(FileHandle* file);
+// DeleteFileA.
+bool DeleteFileAt(const char* path);
+// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING).
+bool ReplaceFile(const char* from, const char* to);
+// True when `path` exists and is neither a regular file nor a directory
+// (a device, a pipe): such a path is written in place.
+bool IsSpecialFile(const char* path);
+
+// CharUpperA, in place.
+void UpperCase(char* text);
+
+// The current user's registry root (HKEY_CURRENT_USER).
+RegistryHandle* CurrentUserRoot();
+// RegOpenKeyExA(root, path, 0, access, &key): the system's error code.
+uint32_t RegistryOpen(RegistryHandle* root, const char* path, uint32_t access,
+                      RegistryHandle** key);
+// RegCreateKeyExA(root, path, 0, 0, options, access, security, &key, 0).
+uint32_t RegistryCreate(RegistryHandle* root, const char* path,
+                        uint32_t options, uint32_t access, void* security,
+                        RegistryHandle** key);
+// RegQueryValueExA(key, name, 0, 0, data, size): *size is in bytes; on
+// kErrorMoreData it is the size the value needs.
+uint32_t RegistryQuery(RegistryHandle* key, const char* name, void* data,
+                       uint32_t* size);
+// RegCloseKey.
+uint32_t RegistryClose(RegistryHandle* key);
+
+// The C runtime's _getch: one key from the console, without echo; -1 when
+// there is no console to read or the read fails.
+int ReadKey();
+
+}  // namespace platform
