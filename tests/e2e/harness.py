@@ -1,0 +1,159 @@
+"""End-to-end harness: runs the built kavelo against real temporary trees.
+
+A case is written once against `Runner` and runs under each runner: the
+native POSIX build, and the Windows build under Wine.  A runner maps drive
+letters to host directories, turns host paths into the paths the program
+sees, and starts the program.
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+RUNNER = None  # set by run_e2e.py
+
+SIGNATURE = b"VANTOREX\x04"
+
+
+class Result:
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def __repr__(self):
+        return "Result(%r, stdout=%r, stderr=%r)" % (
+            self.returncode, self.stdout[:200], self.stderr[:400])
+
+
+class Database:
+    """A database file taken apart."""
+
+    def __init__(self, data):
+        assert data.startswith(SIGNATURE), data[:16]
+        at = len(SIGNATURE)
+        fields = []
+        for _ in range(3):
+            end = data.index(b"\0", at)
+            fields.append(data[at:end])
+            at = end + 1
+        self.creator, self.description, self.letters = fields
+        (self.time,) = struct.unpack_from("<I", data, at)
+        at += 4
+        self.records = []
+        while at < len(data):
+            end = data.index(b"\0", at)
+            path = data[at:end]
+            write, create, access, size = struct.unpack_from("<iiiI", data, end + 1)
+            self.records.append((path, write, create, access, size))
+            at = end + 17
+
+    def paths(self):
+        return [r[0] for r in self.records]
+
+    def record(self, path):
+        found = [r for r in self.records if r[0] == path]
+        assert len(found) == 1, (path, found)
+        return found[0]
+
+
+def encode_record(path, write, create, access, size):
+    return path + b"\0" + struct.pack("<iiiI", write, create, access, size)
+
+
+class Runner:
+    """What a case needs from the platform it runs on."""
+
+    name = "?"
+    # Whether this runner can show a drive that is not ready.
+    can_make_drive_not_ready = False
+
+    def __init__(self, program):
+        self.program = program
+
+    def setup(self, workdir):
+        pass
+
+    def teardown(self):
+        pass
+
+    def program_path(self, host_path):
+        """The path the program sees for a host path."""
+        raise NotImplementedError
+
+    def copy_program(self, directory):
+        """A copy of the program in `directory`, to run from there."""
+        os.makedirs(directory, exist_ok=True)
+        target = os.path.join(directory, os.path.basename(self.program))
+        shutil.copy2(self.program, target)
+        return target
+
+    def run(self, args, drives, cwd=None, env=None, program=None,
+            wrapper=None, stdin=subprocess.DEVNULL):
+        """Runs the program with `drives` ({letter: (type, host_dir)})."""
+        raise NotImplementedError
+
+
+class Case(unittest.TestCase):
+    """A case with its own temporary directory, runnable under any runner."""
+
+    maxDiff = 4000
+
+    def setUp(self):
+        self.runner = RUNNER
+        self.tmp = tempfile.mkdtemp(prefix="kavelo-e2e-",
+                                    dir=self.runner.temp_root())
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    # -- trees -------------------------------------------------------------
+
+    def path(self, *parts):
+        return os.path.join(self.tmp, *parts)
+
+    def make_tree(self, root, files):
+        """Creates `files` ({relative path: bytes or None for a directory})."""
+        base = self.path(root)
+        os.makedirs(base, exist_ok=True)
+        for relative, content in files.items():
+            full = os.path.join(base, relative)
+            if content is None:
+                os.makedirs(full, exist_ok=True)
+                continue
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                f.write(content)
+        return base
+
+    def set_times(self, path, write, access=None):
+        os.utime(path, (write if access is None else access, write))
+
+    # -- running -------------------------------------------------------------
+
+    def kavelo(self, args, drives, **kwargs):
+        return self.runner.run(args, drives, **kwargs)
+
+    def db_arg(self, name="files.dbs"):
+        return self.runner.program_path(self.path(name))
+
+    def read(self, name="files.dbs"):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def database(self, name="files.dbs"):
+        return Database(self.read(name))
+
+    def assert_ok(self, result):
+        self.assertEqual((0, b""), (result.returncode, result.stderr), result)
+
+    def assert_no_leftovers(self):
+        """Nothing but what the case made itself: no temporary files."""
+        for root, _, names in os.walk(self.tmp):
+            for name in names:
+                self.assertFalse(name.endswith(".tmp"), os.path.join(root, name))
+
+    def birth_time(self, path):
+        """The creation time the platform reports for `path`."""
+        return self.runner.creation_time(path)

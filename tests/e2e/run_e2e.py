@@ -1,0 +1,43 @@
+"""Runs every end-to-end case under one runner: native or wine."""
+
+import argparse
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness  # noqa: E402
+import runners  # noqa: E402
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runner", choices=["native", "wine"], required=True)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--prefix", help="Wine prefix to use (wine runner)")
+    parser.add_argument("pattern", nargs="*", help="unittest name patterns")
+    options = parser.parse_args()
+
+    if options.runner == "native":
+        runner = runners.NativeRunner(os.path.abspath(options.program))
+    else:
+        import wine_runner
+        runner = wine_runner.WineRunner(os.path.abspath(options.program),
+                                        options.prefix)
+    harness.RUNNER = runner
+    runner.setup(None)
+    try:
+        loader = unittest.TestLoader()
+        if options.pattern:
+            loader.testNamePatterns = ["*%s*" % p for p in options.pattern]
+        here = os.path.dirname(os.path.abspath(__file__))
+        suite = loader.discover(here, pattern="test_*.py", top_level_dir=here)
+        result = unittest.TextTestRunner(verbosity=2).run(suite)
+    finally:
+        runner.teardown()
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,64 @@
+"""The runners: the native POSIX build, and the Windows build under Wine."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+
+import harness
+
+# Variables of the developer's own setup that would leak into a run.
+_CLEARED = ("KAVELO_DRIVES", "KAVELO_REGISTRY", "XDG_CONFIG_HOME")
+
+
+class NativeRunner(harness.Runner):
+    name = "native"
+    can_make_drive_not_ready = True
+
+    def temp_root(self):
+        return None
+
+    def daylight_zone(self):
+        return "CET-1CEST,M3.5.0,M10.5.0/3"
+
+    def fixed_zone(self, hours_east):
+        # POSIX counts the offset westwards.
+        return "XXX%+d" % -hours_east
+
+    def program_path(self, host_path):
+        return host_path
+
+    def creation_time(self, path):
+        # The birth time where the file system keeps one, else the last-write
+        # time stands in.
+        out = subprocess.run(["stat", "-c", "%W", path], check=True,
+                             capture_output=True, text=True).stdout.strip()
+        birth = int(out) if out.lstrip("-").isdigit() else 0
+        return birth if birth > 0 else int(os.stat(path).st_mtime)
+
+    def run(self, args, drives, cwd=None, env=None, program=None,
+            wrapper=None, stdin=subprocess.DEVNULL):
+        run_env = {k: v for k, v in os.environ.items() if k not in _CLEARED}
+        work = tempfile.mkdtemp(prefix="kavelo-run-")
+        try:
+            table = os.path.join(work, "drives")
+            with open(table, "w") as f:
+                for letter, (kind, root) in sorted(drives.items()):
+                    f.write("%s %s %s\n" % (letter, kind, root))
+            run_env["KAVELO_DRIVES"] = table
+            run_env["KAVELO_REGISTRY"] = os.path.join(work, "no-registry.reg")
+            run_env["HOME"] = work
+            if env:
+                for key, value in env.items():
+                    if value is None:
+                        run_env.pop(key, None)
+                    else:
+                        run_env[key] = value
+            command = [program or self.program] + list(args)
+            if wrapper:
+                command = wrapper + command
+            done = subprocess.run(command, cwd=cwd, env=run_env, stdin=stdin,
+                                  capture_output=True, timeout=300)
+            return harness.Result(done.returncode, done.stdout, done.stderr)
+        finally:
+            shutil.rmtree(work, True)
