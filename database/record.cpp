@@ -22,6 +22,10 @@ platform::FileTime FileTimeFromUnix(int64_t seconds) {
   return {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
 
+platform::FileTime BiasProbe(int64_t clock) {
+  return FileTimeFromUnix(clock == -1 ? 0 : clock);
+}
+
 int64_t LocalBiasSeconds(const platform::FileTime& utc,
                          const platform::FileTime& local) {
   return static_cast<int64_t>(Ticks(local) - Ticks(utc)) /

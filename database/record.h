@@ -37,6 +37,11 @@ int32_t EncodeFileTime(uint64_t ticks, int64_t localBiasSeconds);
 int64_t LocalBiasSeconds(const platform::FileTime& utc,
                          const platform::FileTime& local);
 
+// The file time to take the run's local bias from: the clock's reading, or
+// 1970 when `time` could not express the clock (-1).  Any date serves, as the
+// bias in effect now applies to all of them.
+platform::FileTime BiasProbe(int64_t clock);
+
 // File time of a count of seconds since 1970 UTC.
 platform::FileTime FileTimeFromUnix(int64_t seconds);
 

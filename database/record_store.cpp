@@ -9,12 +9,9 @@ RecordStore gStore;
 
 namespace {
 
-// The bias is the same for any file time, so the clock only picks the probe;
-// a clock that `time` cannot express gives the probe of 1970.
 int64_t TakeLocalBias() {
-  time_t now = time(nullptr);
-  if (now == static_cast<time_t>(-1)) now = 0;
-  platform::FileTime utc = record::FileTimeFromUnix(static_cast<int64_t>(now));
+  platform::FileTime utc =
+      record::BiasProbe(static_cast<int64_t>(time(nullptr)));
   platform::FileTime local;
   if (!platform::FileTimeToLocal(utc, &local)) return 0;
   return record::LocalBiasSeconds(utc, local);

@@ -70,6 +70,16 @@ TEST(LocalBiasSeconds, FromOneConversion) {
   EXPECT_EQ(0xD53E8000u, record::FileTimeFromUnix(0).low);
 }
 
+TEST(BiasProbe, ClockThatTimeCannotExpressGivesDefinedProbe) {
+  EXPECT_EQ(record::Ticks(record::FileTimeFromUnix(0)),
+            record::Ticks(record::BiasProbe(-1)));
+  EXPECT_EQ(record::Ticks(record::FileTimeFromUnix(1700000000)),
+            record::Ticks(record::BiasProbe(1700000000)));
+  // A 32-bit clock past 2038 reads negative: still a valid file time.
+  EXPECT_EQ(116444736000000000ull - 20000000ull,
+            record::Ticks(record::BiasProbe(-2)));
+}
+
 TEST(RecordEncoding, PathTimesAndSize) {
   platform::FindEntry entry = {};
   entry.lastWriteTime = record::FileTimeFromUnix(0x01020304);
