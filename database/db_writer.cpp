@@ -89,7 +89,7 @@ uint32_t WriteDatabase(const char* path, const char* driveLetters,
   memcpy(temporary + length, kTemporarySuffix, sizeof kTemporarySuffix);
   uint32_t result = WriteNewFile(temporary, true, driveLetters, databaseTime);
   if (result != 0) return result;
-  if (!platform::ReplaceFile(temporary, path)) {
+  if (!platform::MoveFileReplacing(temporary, path)) {
     platform::DeleteFileAt(temporary);
     return 1;
   }

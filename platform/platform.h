@@ -107,7 +107,7 @@ bool CloseFile(FileHandle* file);
 // DeleteFileA.
 bool DeleteFileAt(const char* path);
 // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING).
-bool ReplaceFile(const char* from, const char* to);
+bool MoveFileReplacing(const char* from, const char* to);
 // True when `path` exists and is neither a regular file nor a directory
 // (a device, a pipe): such a path is written in place.
 bool IsSpecialFile(const char* path);

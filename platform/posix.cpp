@@ -392,7 +392,7 @@ bool DeleteFileAt(const char* path) {
   return NativePath(path, native) && unlink(native) == 0;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool MoveFileReplacing(const char* from, const char* to) {
   char nativeFrom[kNativePathSize];
   char nativeTo[kNativePathSize];
   return NativePath(from, nativeFrom) && NativePath(to, nativeTo) &&

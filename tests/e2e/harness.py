@@ -68,6 +68,9 @@ class Runner:
     """What a case needs from the platform it runs on."""
 
     name = "?"
+    # How the program's text output ends its lines: the Windows C runtime
+    # writes standard output and error in text mode.
+    newline = b"\n"
     # Whether this runner can show a drive that is not ready.
     can_make_drive_not_ready = False
 
@@ -144,6 +147,10 @@ class Case(unittest.TestCase):
 
     def database(self, name="files.dbs"):
         return Database(self.read(name))
+
+    def text(self, message):
+        """`message` as the program prints it on this platform."""
+        return message.replace(b"\n", self.runner.newline)
 
     def assert_ok(self, result):
         self.assertEqual((0, b""), (result.returncode, result.stderr), result)

@@ -9,11 +9,11 @@ from harness import Case, Database
 
 class LongPaths(Case):
     def test_level_buffer_limits(self):
-        # Paths the program sees: `C:` plus the relative part with `\`.
+        # Paths the program sees: `K:` plus the relative part with `\`.
         # A directory is searched through `dir\*.*`, which must fit 259
         # characters; a file's record has room for longer paths.
-        a, b = "a" * 120, "b" * 120  # C:\a\b is 244 characters
-        fits = "f" * 11               # C:\a\b\f...: 256, pattern 260: left out
+        a, b = "a" * 120, "b" * 120  # K:\a\b is 244 characters
+        fits = "f" * 11               # K:\a\b\f...: 256, pattern 260: left out
         edge = "e" * 10               # 255 characters, pattern 259: entered
         long_file = "l" * 200         # a record path of 446 characters
         root = self.make_tree("c", {
@@ -21,9 +21,9 @@ class LongPaths(Case):
             "%s/%s/%s/inside.txt" % (a, b, edge): b"",
             "%s/%s/%s" % (a, b, long_file): b"x",
         })
-        result = self.kavelo(["-LC", "-D", self.db_arg()], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)})
         self.assert_ok(result)
-        prefix = ("C:\\%s\\%s\\" % (a, b)).encode()
+        prefix = ("K:\\%s\\%s\\" % (a, b)).encode()
         self.assertEqual(sorted([prefix + edge.encode() + b"\\inside.txt",
                                  prefix + long_file.encode()]),
                          sorted(self.database().paths()))
@@ -38,21 +38,21 @@ class Loops(Case):
         os.symlink(os.path.join(root, "a", "b"), os.path.join(root, "a", "b", "self"))
         # A link elsewhere is walked: its files are found by both paths.
         os.symlink(os.path.join(root, "other"), os.path.join(root, "a", "to_other"))
-        result = self.kavelo(["-LC", "-D", self.db_arg()], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)})
         self.assert_ok(result)
-        self.assertEqual(sorted([b"C:\\top.txt", b"C:\\a\\in_a.txt",
-                                 b"C:\\a\\b\\in_b.txt", b"C:\\other\\o.txt",
-                                 b"C:\\a\\to_other\\o.txt"]),
+        self.assertEqual(sorted([b"K:\\top.txt", b"K:\\a\\in_a.txt",
+                                 b"K:\\a\\b\\in_b.txt", b"K:\\other\\o.txt",
+                                 b"K:\\a\\to_other\\o.txt"]),
                          sorted(self.database().paths()))
 
     def test_loop_through_two_links_ends(self):
         root = self.make_tree("c", {"x/x.txt": b"", "y/y.txt": b""})
         os.symlink(os.path.join(root, "y"), os.path.join(root, "x", "to_y"))
         os.symlink(os.path.join(root, "x"), os.path.join(root, "y", "to_x"))
-        result = self.kavelo(["-LC", "-D", self.db_arg()], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)})
         self.assert_ok(result)
-        self.assertEqual(sorted([b"C:\\x\\x.txt", b"C:\\y\\y.txt",
-                                 b"C:\\x\\to_y\\y.txt", b"C:\\y\\to_x\\x.txt"]),
+        self.assertEqual(sorted([b"K:\\x\\x.txt", b"K:\\y\\y.txt",
+                                 b"K:\\x\\to_y\\y.txt", b"K:\\y\\to_x\\x.txt"]),
                          sorted(self.database().paths()))
 
 
@@ -70,7 +70,7 @@ class FailedWrites(Case):
         # 16 KiB is far less than the records need; SIGXFSZ ignored turns the
         # limit into a failing write.
         wrapper = ["bash", "-c", 'ulimit -f 16; trap "" XFSZ; exec "$@"', "kavelo"]
-        result = self.kavelo(["-LC", "-D", self.db_arg()], {"C": ("fixed", root)},
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)},
                              wrapper=wrapper)
         self.assertEqual((2, b"Cannot write to file " + self.db_arg().encode() + b".\n"),
                          (result.returncode, result.stderr))
@@ -80,11 +80,11 @@ class FailedWrites(Case):
     def test_device_targets_are_written_in_place(self):
         self.native_only()
         root = self.make_tree("c", {"a.txt": b"abc"})
-        result = self.kavelo(["-LC", "-D", "/dev/stdout"], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", "/dev/stdout"], {"K": ("fixed", root)})
         self.assertEqual((0, b""), (result.returncode, result.stderr))
-        self.assertEqual([b"C:\\a.txt"], Database(result.stdout).paths())
+        self.assertEqual([b"K:\\a.txt"], Database(result.stdout).paths())
 
-        result = self.kavelo(["-LC", "-D", "/dev/full"], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", "/dev/full"], {"K": ("fixed", root)})
         self.assertEqual((2, b"Cannot write to file /dev/full.\n"),
                          (result.returncode, result.stderr))
 
@@ -94,10 +94,10 @@ class FailedWrites(Case):
         fifo = self.path("pipe")
         os.mkfifo(fifo)
         reader = subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE)
-        result = self.kavelo(["-LC", "-D", fifo], {"C": ("fixed", root)})
+        result = self.kavelo(["-LK", "-D", fifo], {"K": ("fixed", root)})
         data = reader.communicate(timeout=60)[0]
         self.assert_ok(result)
-        self.assertEqual([b"C:\\a.txt"], Database(data).paths())
+        self.assertEqual([b"K:\\a.txt"], Database(data).paths())
 
 
 class KernelFileSystems(Case):
@@ -110,7 +110,7 @@ class KernelFileSystems(Case):
             self.skipTest("no mount namespace here: %r" % probe.stderr)
         wrapper = ["unshare", "-m", "sh", "-c",
                    'mount -t proc proc "$0/proc" && exec "$@"', root]
-        result = self.kavelo(["-LC", "-D", self.db_arg()], {"C": ("fixed", root)},
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)},
                              wrapper=wrapper)
         self.assert_ok(result)
-        self.assertEqual([b"C:\\kept\\k.txt"], self.database().paths())
+        self.assertEqual([b"K:\\kept\\k.txt"], self.database().paths())

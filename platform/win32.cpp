@@ -1,0 +1,181 @@
+// The platform layer on Win32: each operation forwards to the call it names.
+#include <windows.h>
+#include <conio.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+// Stored times and the database time are 32-bit counts of seconds.
+static_assert(sizeof(time_t) == 4, "build with _USE_32BIT_TIME_T");
+
+namespace platform {
+
+const char kNativePathSeparator = '\\';
+
+namespace {
+
+HANDLE AsHandle(FindHandle* search) { return reinterpret_cast<HANDLE>(search); }
+HANDLE AsHandle(FileHandle* file) { return reinterpret_cast<HANDLE>(file); }
+HKEY AsKey(RegistryHandle* key) { return reinterpret_cast<HKEY>(key); }
+
+FileTime FromWin32(const FILETIME& time) {
+  return {time.dwLowDateTime, time.dwHighDateTime};
+}
+
+void FromWin32(const WIN32_FIND_DATAA& data, FindEntry* entry) {
+  entry->attributes = data.dwFileAttributes;
+  entry->creationTime = FromWin32(data.ftCreationTime);
+  entry->lastAccessTime = FromWin32(data.ftLastAccessTime);
+  entry->lastWriteTime = FromWin32(data.ftLastWriteTime);
+  entry->sizeHigh = data.nFileSizeHigh;
+  entry->sizeLow = data.nFileSizeLow;
+  memcpy(entry->name, data.cFileName, sizeof entry->name);
+  memcpy(entry->alternateName, data.cAlternateFileName,
+         sizeof entry->alternateName);
+}
+
+}  // namespace
+
+bool Initialize(char*, size_t) {
+  // Only kavelo's own dialogue may ask about a drive without a disk: the
+  // system's message box would block an unattended, quiet run.
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+  return true;
+}
+
+uint32_t DriveType(const char* root) { return GetDriveTypeA(root); }
+
+bool VolumeIsReady(const char* root) {
+  DWORD scratch = 0;
+  return GetVolumeInformationA(root, nullptr, 0, nullptr, &scratch, &scratch,
+                               nullptr, 0) != 0;
+}
+
+uint32_t LogicalDriveStrings(uint32_t size, char* buffer) {
+  return GetLogicalDriveStringsA(size, buffer);
+}
+
+FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pattern, &data);
+  if (search == INVALID_HANDLE_VALUE) return nullptr;
+  FromWin32(data, entry);
+  return reinterpret_cast<FindHandle*>(search);
+}
+
+bool FindNext(FindHandle* search, FindEntry* entry) {
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(AsHandle(search), &data)) return false;
+  FromWin32(data, entry);
+  return true;
+}
+
+void FindEnd(FindHandle* search) { FindClose(AsHandle(search)); }
+
+bool GetDirectoryId(const char* path, DirectoryId* id) {
+  // `X:` alone names the drive's current directory, not its root.
+  char root[4] = {path[0], ':', '\\', '\0'};
+  const char* name = path[1] == ':' && path[2] == '\0' ? root : path;
+  // Backup semantics let CreateFileA open a directory; the link is followed.
+  HANDLE file = CreateFileA(name, 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  BOOL known = GetFileInformationByHandle(file, &information);
+  CloseHandle(file);
+  if (!known) return false;
+  id->volume = information.dwVolumeSerialNumber;
+  id->index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+              information.nFileIndexLow;
+  return true;
+}
+
+bool FileTimeToLocal(const FileTime& utc, FileTime* local) {
+  FILETIME in = {utc.low, utc.high};
+  FILETIME out;
+  if (!FileTimeToLocalFileTime(&in, &out)) return false;
+  *local = FromWin32(out);
+  return true;
+}
+
+FileHandle* CreateFileForWriting(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return reinterpret_cast<FileHandle*>(file);
+}
+
+bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
+                 uint32_t* written) {
+  DWORD done = 0;
+  BOOL ok = WriteFile(AsHandle(file), bytes, count, &done, nullptr);
+  *written = done;
+  return ok != 0 && done == count;
+}
+
+bool CloseFile(FileHandle* file) { return CloseHandle(AsHandle(file)) != 0; }
+
+bool DeleteFileAt(const char* path) { return DeleteFileA(path) != 0; }
+
+bool MoveFileReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool IsSpecialFile(const char* path) {
+  HANDLE file = CreateFileA(path, 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD type = GetFileType(file);
+  CloseHandle(file);
+  return type != FILE_TYPE_DISK;
+}
+
+void UpperCase(char* text) { CharUpperA(text); }
+
+RegistryHandle* CurrentUserRoot() {
+  return reinterpret_cast<RegistryHandle*>(HKEY_CURRENT_USER);
+}
+
+uint32_t RegistryOpen(RegistryHandle* root, const char* path, uint32_t access,
+                      RegistryHandle** key) {
+  HKEY opened = nullptr;
+  LONG result = RegOpenKeyExA(AsKey(root), path, 0, access, &opened);
+  *key = reinterpret_cast<RegistryHandle*>(opened);
+  return static_cast<uint32_t>(result);
+}
+
+uint32_t RegistryCreate(RegistryHandle* root, const char* path,
+                        uint32_t options, uint32_t access, void* security,
+                        RegistryHandle** key) {
+  HKEY created = nullptr;
+  LONG result = RegCreateKeyExA(
+      AsKey(root), path, 0, nullptr, options, access,
+      static_cast<LPSECURITY_ATTRIBUTES>(security), &created, nullptr);
+  *key = reinterpret_cast<RegistryHandle*>(created);
+  return static_cast<uint32_t>(result);
+}
+
+uint32_t RegistryQuery(RegistryHandle* key, const char* name, void* data,
+                       uint32_t* size) {
+  DWORD bytes = *size;
+  LONG result = RegQueryValueExA(AsKey(key), name, nullptr, nullptr,
+                                 static_cast<BYTE*>(data), &bytes);
+  *size = bytes;
+  return static_cast<uint32_t>(result);
+}
+
+uint32_t RegistryClose(RegistryHandle* key) {
+  return static_cast<uint32_t>(RegCloseKey(AsKey(key)));
+}
+
+int ReadKey() { return _getch(); }
+
+}  // namespace platform

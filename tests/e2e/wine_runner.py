@@ -1,0 +1,148 @@
+"""Runs kavelo.exe under Wine, with drives of the case's own choosing.
+
+Wine's drives are symbolic links in $WINEPREFIX/dosdevices.  `c:` stays, as
+Wine cannot start without its C:\\windows\\system32, but is made a network
+drive so that "1" does not walk it; `z:`, which maps `/`, is removed.  The
+cases' trees live under one workspace that drive Y: (network) maps, so the
+program reaches the database path and its own copy through Y:.  Drive types
+come from HKLM\\Software\\Wine\\Drives and are read when the wineserver
+starts: a run that needs other types rewrites them and restarts it.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+
+import harness
+
+WORKSPACE_LETTER = "y"
+TYPE_NAMES = {"fixed": "hd", "removable": "floppy", "remote": "network",
+              "cdrom": "cdrom", "ramdisk": "ramdisk"}
+
+
+class WineRunner(harness.Runner):
+    name = "wine"
+    # Wine reports every configured removable or CD drive as ready.
+    can_make_drive_not_ready = False
+    newline = b"\r\n"
+
+    def __init__(self, program, prefix):
+        super().__init__(program)
+        self.prefix = os.path.abspath(prefix or os.path.join(
+            os.path.dirname(program), "wine", "e2e"))
+        self.workspace = None
+        self.types = {}
+
+    # -- Wine itself ---------------------------------------------------------
+
+    def env(self, extra=None):
+        env = dict(os.environ)
+        env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all"})
+        for key in ("KAVELO_DRIVES", "KAVELO_REGISTRY", "DISPLAY"):
+            env.pop(key, None)
+        if extra:
+            for key, value in extra.items():
+                if value is None:
+                    env.pop(key, None)
+                else:
+                    env[key] = value
+        return env
+
+    def wine(self, *args, check=True):
+        done = subprocess.run(["wine"] + list(args), env=self.env(),
+                              capture_output=True, timeout=300)
+        if check and done.returncode != 0:
+            raise RuntimeError("wine %r failed: %r" % (args, done.stderr[-2000:]))
+        return done
+
+    def stop_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True)
+
+    def dosdevices(self):
+        return os.path.join(self.prefix, "dosdevices")
+
+    def set_types(self, wanted):
+        """Makes the drive types those of `wanted` ({letter: type name})."""
+        changed = {k: v for k, v in wanted.items() if self.types.get(k) != v}
+        if not changed:
+            return
+        for letter, kind in changed.items():
+            self.wine("reg", "add", r"HKLM\Software\Wine\Drives", "/v",
+                      letter + ":", "/d", kind, "/f", "/reg:64")
+            self.types[letter] = kind
+        self.stop_server()
+
+    def setup(self, _):
+        os.makedirs(self.prefix, exist_ok=True)
+        self.wine("cmd", "/c", "exit")  # creates the prefix on first use
+        devices = self.dosdevices()
+        if os.path.lexists(os.path.join(devices, "z:")):
+            os.remove(os.path.join(devices, "z:"))
+        self.workspace = tempfile.mkdtemp(prefix="kavelo-wine-")
+        self.link(WORKSPACE_LETTER, self.workspace)
+        self.types = {}
+        self.set_types({"c": "network", WORKSPACE_LETTER: "network"})
+        self.exe = self.copy_program(self.workspace)
+
+    def teardown(self):
+        self.stop_server()
+        if self.workspace:
+            os.remove(os.path.join(self.dosdevices(), WORKSPACE_LETTER + ":"))
+            shutil.rmtree(self.workspace, True)
+
+    def link(self, letter, target):
+        path = os.path.join(self.dosdevices(), letter.lower() + ":")
+        if os.path.lexists(path):
+            os.remove(path)
+        if target is not None:
+            os.symlink(target, path)
+
+    # -- the runner's interface -------------------------------------------------
+
+    def temp_root(self):
+        return self.workspace
+
+    def daylight_zone(self):
+        return "CET-1CEST"
+
+    def fixed_zone(self, hours_east):
+        # Wine's time-zone code and the 32-bit runtime both read the plain
+        # POSIX form without a daylight-saving part.
+        return "XXX%+d" % -hours_east
+
+    def program_path(self, host_path):
+        relative = os.path.relpath(os.path.abspath(host_path), self.workspace)
+        if relative.startswith(".."):
+            return host_path  # outside every drive: left as it is
+        return WORKSPACE_LETTER.upper() + ":\\" + relative.replace("/", "\\")
+
+    def creation_time(self, path):
+        return int(os.stat(path).st_mtime)
+
+    def run(self, args, drives, cwd=None, env=None, program=None,
+            wrapper=None, stdin=subprocess.DEVNULL):
+        if wrapper:
+            raise unittest_skip("a POSIX wrapper has no meaning under Wine")
+        letters = {l.lower() for l in drives}
+        if letters & {"c", WORKSPACE_LETTER}:
+            raise ValueError("drives C: and Y: belong to Wine and the workspace")
+        self.set_types({l.lower(): TYPE_NAMES[kind]
+                        for l, (kind, _) in drives.items()})
+        for letter in "abdefghijklmnopqrstuvwx":
+            root = drives.get(letter.upper(), (None, None))[1]
+            if root is None or os.path.isdir(root):
+                self.link(letter, root)
+            else:
+                self.link(letter, None)  # a missing root: no drive at all
+        command = ["wine", program or self.exe] + list(args)
+        done = subprocess.run(command, cwd=cwd or self.workspace,
+                              env=self.env(env), stdin=stdin,
+                              capture_output=True, timeout=300)
+        return harness.Result(done.returncode, done.stdout, done.stderr)
+
+
+def unittest_skip(reason):
+    import unittest
+    return unittest.SkipTest(reason)
