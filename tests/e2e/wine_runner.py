@@ -89,8 +89,13 @@ class WineRunner(harness.Runner):
     def teardown(self):
         self.stop_server()
         if self.workspace:
-            os.remove(os.path.join(self.dosdevices(), WORKSPACE_LETTER + ":"))
+            for letter in "abdefghijklmnopqrstuvwxy":
+                self.link(letter, None)
             shutil.rmtree(self.workspace, True)
+
+    def set_attributes(self, host_path, change):
+        """Sets DOS attributes (`+h`, `+s`) with Wine's own attrib."""
+        self.wine("attrib", change, self.program_path(host_path))
 
     def link(self, letter, target):
         path = os.path.join(self.dosdevices(), letter.lower() + ":")

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+// An empty removable drive must not raise the system's "no disk" box: an
+// unattended run would wait on it for ever.
+TEST(Win32Platform, InitializeFailsCriticalErrorsSilently) {
+  SetErrorMode(0);
+  char message[64];
+  ASSERT_TRUE(platform::Initialize(message, sizeof message));
+  UINT mode = SetErrorMode(0);
+  EXPECT_EQ(static_cast<UINT>(SEM_FAILCRITICALERRORS),
+            mode & SEM_FAILCRITICALERRORS);
+}
+
+TEST(Win32Platform, DirectoryIdOfDriveRootAndItsSpelling) {
+  platform::DirectoryId bare, rooted;
+  ASSERT_TRUE(platform::GetDirectoryId("C:", &bare));
+  ASSERT_TRUE(platform::GetDirectoryId("C:\\", &rooted));
+  EXPECT_EQ(bare.volume, rooted.volume);
+  EXPECT_EQ(bare.index, rooted.index);
+  platform::DirectoryId windows;
+  ASSERT_TRUE(platform::GetDirectoryId("C:\\windows", &windows));
+  EXPECT_NE(bare.index, windows.index);
+}
