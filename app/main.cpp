@@ -48,12 +48,19 @@ int main(int argc, char** argv) {
     return kResultCannotCreate;
   }
 
-  if (request.databasePath[0] == '\0') {
-    DefaultDatabasePath(argc > 0 ? argv[0] : "", platform::kNativePathSeparator,
-                        request.databasePath);
-  }
-  if (request.driveSpecification[0] == '\0') {
-    strcpy(request.driveSpecification, "1");
+  // What the command line left open comes from the stored settings; a path
+  // given with -D is taken as it is.
+  bool pathGiven = request.databasePath[0] != '\0';
+  bool drivesGiven = request.driveSpecification[0] != '\0';
+  if (!pathGiven || !drivesGiven) {
+    DynString overlong;
+    if (!ReadSettings(argc > 0 ? argv[0] : "",
+                      pathGiven ? nullptr : request.databasePath,
+                      drivesGiven ? nullptr : request.driveSpecification,
+                      &overlong)) {
+      fprintf(stderr, kOverlongDrives, overlong.Text());
+      return 1;
+    }
   }
 
   if (strcmp(request.driveSpecification, "1") == 0) {

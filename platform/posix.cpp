@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/drive_table.h"
+#include "platform/reg_file.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -29,6 +30,7 @@ constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr size_t kNativePathSize = 4096;
 
 DriveTable gDrives = BuiltInDriveTable();
+RegistryKeys gRegistry;
 
 // Kernel file systems that hold no files worth listing, as locate's updatedb
 // prunes them; their mount points are left out of every directory search.
@@ -182,39 +184,89 @@ struct FindHandle {
   DIR* directory;  // null for the search of one named entry
 };
 
-bool Initialize(char* message, size_t messageSize) {
-  std::string path;
-  bool mustExist = false;
-  const char* named = getenv("KAVELO_DRIVES");
-  if (named != nullptr && named[0] != '\0') {
-    path = named;
-    mustExist = true;
-  } else {
-    const char* config = getenv("XDG_CONFIG_HOME");
-    const char* home = getenv("HOME");
-    if (config != nullptr && config[0] != '\0') {
-      path = std::string(config) + "/kavelo/drives";
-    } else if (home != nullptr && home[0] != '\0') {
-      path = std::string(home) + "/.config/kavelo/drives";
-    }
-  }
-  gDrives = BuiltInDriveTable();
-  if (path.empty()) return true;
+namespace {
 
+// The file named by `variable`, else `name` in kavelo's configuration
+// directory; empty when there is neither.  `*named` tells which.
+std::string ConfigurationFile(const char* variable, const char* name,
+                              bool* named) {
+  const char* value = getenv(variable);
+  *named = value != nullptr && value[0] != '\0';
+  if (*named) return value;
+  const char* config = getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] != '\0') {
+    return std::string(config) + "/kavelo/" + name;
+  }
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    return std::string(home) + "/.config/kavelo/" + name;
+  }
+  return std::string();
+}
+
+// Reads `path` into `*text`.  False with a message when it exists but cannot
+// be read; a missing file gives `*found` false.
+bool ReadConfiguration(const std::string& path, const char* what,
+                       std::string* text, bool* found, char* message,
+                       size_t messageSize) {
+  *found = false;
+  if (path.empty()) return true;
   FILE* file = fopen(path.c_str(), "re");
   if (file == nullptr) {
-    if (errno == ENOENT && !mustExist) return true;
-    snprintf(message, messageSize, "Cannot read drive table %s: %s.\n",
+    if (errno == ENOENT) return true;
+    snprintf(message, messageSize, "Cannot read %s %s: %s.\n", what,
              path.c_str(), strerror(errno));
     return false;
   }
-  std::string text;
   char chunk[4096];
   size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+    text->append(chunk, got);
+  }
+  bool failed = ferror(file) != 0;
   fclose(file);
+  if (failed) {
+    snprintf(message, messageSize, "Cannot read %s %s.\n", what, path.c_str());
+    return false;
+  }
+  *found = true;
+  return true;
+}
+
+}  // namespace
+
+bool Initialize(char* message, size_t messageSize) {
+  bool named = false;
+  bool found = false;
+  std::string text;
   std::string error;
-  if (!ParseDriveTable(text, path, &gDrives, &error)) {
+
+  std::string drives = ConfigurationFile("KAVELO_DRIVES", "drives", &named);
+  gDrives = BuiltInDriveTable();
+  if (!ReadConfiguration(drives, "drive table", &text, &found, message,
+                         messageSize)) {
+    return false;
+  }
+  if (!found && named) {
+    snprintf(message, messageSize, "Cannot read drive table %s: %s.\n",
+             drives.c_str(), strerror(ENOENT));
+    return false;
+  }
+  if (found && !ParseDriveTable(text, drives, &gDrives, &error)) {
+    snprintf(message, messageSize, "%s", error.c_str());
+    return false;
+  }
+
+  // A missing registry file is a registry without keys.
+  std::string registry =
+      ConfigurationFile("KAVELO_REGISTRY", "user.reg", &named);
+  text.clear();
+  gRegistry.clear();
+  if (!ReadConfiguration(registry, "registry file", &text, &found, message,
+                         messageSize)) {
+    return false;
+  }
+  if (found && !ParseRegistryFile(text, registry, &gRegistry, &error)) {
     snprintf(message, messageSize, "%s", error.c_str());
     return false;
   }
@@ -404,6 +456,64 @@ bool IsSpecialFile(const char* path) {
   struct stat info;
   return NativePath(path, native) && stat(native, &info) == 0 &&
          !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+struct RegistryHandle {
+  std::string path;  // the full key path, from HKEY_CURRENT_USER
+};
+
+namespace {
+
+RegistryHandle gCurrentUser = {"HKEY_CURRENT_USER"};
+
+std::string SubkeyPath(RegistryHandle* root, const char* path) {
+  std::string full = root->path;
+  if (path != nullptr && path[0] != '\0') full += std::string("\\") + path;
+  return full;
+}
+
+}  // namespace
+
+RegistryHandle* CurrentUserRoot() { return &gCurrentUser; }
+
+uint32_t RegistryOpen(RegistryHandle* root, const char* path, uint32_t,
+                      RegistryHandle** key) {
+  *key = nullptr;
+  std::string full = SubkeyPath(root, path);
+  if (gRegistry.find(full) == gRegistry.end()) return kErrorFileNotFound;
+  *key = new (std::nothrow) RegistryHandle{full};
+  return *key != nullptr ? kErrorSuccess : 14;  // ERROR_OUTOFMEMORY
+}
+
+uint32_t RegistryCreate(RegistryHandle* root, const char* path, uint32_t,
+                        uint32_t, void*, RegistryHandle** key) {
+  // The key is made in memory only: kavelo never writes the registry.
+  std::string full = SubkeyPath(root, path);
+  gRegistry[full];
+  *key = new (std::nothrow) RegistryHandle{full};
+  return *key != nullptr ? kErrorSuccess : 14;
+}
+
+uint32_t RegistryQuery(RegistryHandle* key, const char* name, void* data,
+                       uint32_t* size) {
+  auto found = gRegistry.find(key->path);
+  if (found == gRegistry.end()) return kErrorFileNotFound;
+  auto value = found->second.find(name != nullptr ? name : "");
+  if (value == found->second.end()) return kErrorFileNotFound;
+  uint32_t needed = static_cast<uint32_t>(value->second.size());
+  // As RegQueryValueExA: too small a buffer gets the size it needs.
+  if (data != nullptr && needed > *size) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  if (data != nullptr) memcpy(data, value->second.data(), needed);
+  *size = needed;
+  return kErrorSuccess;
+}
+
+uint32_t RegistryClose(RegistryHandle* key) {
+  if (key != &gCurrentUser) delete key;
+  return kErrorSuccess;
 }
 
 void UpperCase(char* text) {

@@ -60,6 +60,15 @@ class Database:
         return found[0]
 
 
+def registry_file(values, key=r"HKEY_CURRENT_USER\Software\Pelmar\Database"):
+    """A REGEDIT4 export holding the string values of `values` under `key`."""
+    lines = ["REGEDIT4", "", "[%s]" % key]
+    for name, value in values.items():
+        escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+        lines.append('"%s"="%s"' % (name, escaped))
+    return "\r\n".join(lines) + "\r\n"
+
+
 def encode_record(path, write, create, access, size):
     return path + b"\0" + struct.pack("<iiiI", write, create, access, size)
 
@@ -95,8 +104,10 @@ class Runner:
         return target
 
     def run(self, args, drives, cwd=None, env=None, program=None,
-            wrapper=None, stdin=subprocess.DEVNULL):
-        """Runs the program with `drives` ({letter: (type, host_dir)})."""
+            wrapper=None, stdin=subprocess.DEVNULL, registry=None):
+        """Runs the program with `drives` ({letter: (type, host_dir)}) and
+        the current user's registry holding `registry` (a REGEDIT4 text, or
+        None for no settings)."""
         raise NotImplementedError
 
 

@@ -37,7 +37,7 @@ class NativeRunner(harness.Runner):
         return birth if birth > 0 else int(os.stat(path).st_mtime)
 
     def run(self, args, drives, cwd=None, env=None, program=None,
-            wrapper=None, stdin=subprocess.DEVNULL):
+            wrapper=None, stdin=subprocess.DEVNULL, registry=None):
         run_env = {k: v for k, v in os.environ.items() if k not in _CLEARED}
         work = tempfile.mkdtemp(prefix="kavelo-run-")
         try:
@@ -46,7 +46,10 @@ class NativeRunner(harness.Runner):
                 for letter, (kind, root) in sorted(drives.items()):
                     f.write("%s %s %s\n" % (letter, kind, root))
             run_env["KAVELO_DRIVES"] = table
-            run_env["KAVELO_REGISTRY"] = os.path.join(work, "no-registry.reg")
+            run_env["KAVELO_REGISTRY"] = os.path.join(work, "user.reg")
+            if registry is not None:
+                with open(run_env["KAVELO_REGISTRY"], "w") as f:
+                    f.write(registry)
             run_env["HOME"] = work
             if env:
                 for key, value in env.items():

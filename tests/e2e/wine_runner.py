@@ -83,6 +83,8 @@ class WineRunner(harness.Runner):
         self.workspace = tempfile.mkdtemp(prefix="kavelo-wine-")
         self.link(WORKSPACE_LETTER, self.workspace)
         self.types = {}
+        self.registry = "unknown"
+        self.set_registry(None)
         self.set_types({"c": "network", WORKSPACE_LETTER: "network"})
         self.exe = self.copy_program(self.workspace)
 
@@ -92,6 +94,19 @@ class WineRunner(harness.Runner):
             for letter in "abdefghijklmnopqrstuvwxy":
                 self.link(letter, None)
             shutil.rmtree(self.workspace, True)
+
+    def set_registry(self, text):
+        """Makes HKCU\\Software\\Pelmar hold just what `text` imports."""
+        if text == self.registry:
+            return
+        self.wine("reg", "delete", r"HKCU\Software\Pelmar", "/f", check=False)
+        if text is not None:
+            path = os.path.join(self.workspace, "fixture.reg")
+            with open(path, "w", newline="") as f:
+                f.write(text)
+            self.wine("regedit", "/S", self.program_path(path))
+            os.remove(path)
+        self.registry = text
 
     def set_attributes(self, host_path, change):
         """Sets DOS attributes (`+h`, `+s`) with Wine's own attrib."""
@@ -127,7 +142,7 @@ class WineRunner(harness.Runner):
         return int(os.stat(path).st_mtime)
 
     def run(self, args, drives, cwd=None, env=None, program=None,
-            wrapper=None, stdin=subprocess.DEVNULL):
+            wrapper=None, stdin=subprocess.DEVNULL, registry=None):
         if wrapper:
             raise unittest_skip("a POSIX wrapper has no meaning under Wine")
         letters = {l.lower() for l in drives}
@@ -141,6 +156,7 @@ class WineRunner(harness.Runner):
                 self.link(letter, root)
             else:
                 self.link(letter, None)  # a missing root: no drive at all
+        self.set_registry(registry)
         command = ["wine", program or self.exe] + list(args)
         done = subprocess.run(command, cwd=cwd or self.workspace,
                               env=self.env(env), stdin=stdin,
