@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/options.h"
+#include "app/prompt.h"
 #include "database/db_writer.h"
 #include "database/record_store.h"
 #include "database/walk.h"
@@ -16,15 +17,25 @@ namespace {
 enum class DriveDecision { Walk, Skip, Abort };
 
 // Whether drive `root` (`X:\`) is walked.  Fixed disks always are; other
-// drives only when ready.
+// drives when ready, or when the user has made them ready and chose Retry.
 DriveDecision Decide(const char* root) {
   uint32_t type = platform::DriveType(root);
   if (type == platform::kDriveUnknown || type == platform::kDriveNoRootDir) {
     return DriveDecision::Skip;
   }
   if (type == platform::kDriveFixed) return DriveDecision::Walk;
-  if (platform::VolumeIsReady(root)) return DriveDecision::Walk;
-  return DriveDecision::Skip;
+  for (;;) {
+    if (platform::VolumeIsReady(root)) return DriveDecision::Walk;
+    if (gQuiet) return DriveDecision::Skip;
+    switch (AskDriveNotReady(root[0])) {
+      case DriveAnswer::Abort:
+        return DriveDecision::Abort;
+      case DriveAnswer::Ignore:
+        return DriveDecision::Skip;
+      case DriveAnswer::Retry:
+        break;
+    }
+  }
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ enum : uint32_t {
 enum : uint32_t {
   kErrorSuccess = 0,
   kErrorFileNotFound = 2,
+  kErrorOutOfMemory = 14,
   kErrorMoreData = 234,
 };
 

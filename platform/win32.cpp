@@ -176,6 +176,16 @@ uint32_t RegistryClose(RegistryHandle* key) {
   return static_cast<uint32_t>(RegCloseKey(AsKey(key)));
 }
 
-int ReadKey() { return _getch(); }
+int ReadKey() {
+  // _getch reads the console itself, not standard input; without a console
+  // it has nothing to wait for.
+  HANDLE console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return -1;
+  CloseHandle(console);
+  int key = _getch();
+  return key == EOF || key == 0xFFFF ? -1 : key;
+}
 
 }  // namespace platform

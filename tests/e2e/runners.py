@@ -36,32 +36,38 @@ class NativeRunner(harness.Runner):
         birth = int(out) if out.lstrip("-").isdigit() else 0
         return birth if birth > 0 else int(os.stat(path).st_mtime)
 
+    def environment(self, work, drives, env=None, registry=None):
+        """The environment of a run with `drives` and `registry`, its files
+        written to `work`."""
+        run_env = {k: v for k, v in os.environ.items() if k not in _CLEARED}
+        table = os.path.join(work, "drives")
+        with open(table, "w") as f:
+            for letter, (kind, root) in sorted(drives.items()):
+                f.write("%s %s %s\n" % (letter, kind, root))
+        run_env["KAVELO_DRIVES"] = table
+        run_env["KAVELO_REGISTRY"] = os.path.join(work, "user.reg")
+        if registry is not None:
+            with open(run_env["KAVELO_REGISTRY"], "w") as f:
+                f.write(registry)
+        run_env["HOME"] = work
+        for key, value in (env or {}).items():
+            if value is None:
+                run_env.pop(key, None)
+            else:
+                run_env[key] = value
+        return run_env
+
     def run(self, args, drives, cwd=None, env=None, program=None,
             wrapper=None, stdin=subprocess.DEVNULL, registry=None):
-        run_env = {k: v for k, v in os.environ.items() if k not in _CLEARED}
         work = tempfile.mkdtemp(prefix="kavelo-run-")
         try:
-            table = os.path.join(work, "drives")
-            with open(table, "w") as f:
-                for letter, (kind, root) in sorted(drives.items()):
-                    f.write("%s %s %s\n" % (letter, kind, root))
-            run_env["KAVELO_DRIVES"] = table
-            run_env["KAVELO_REGISTRY"] = os.path.join(work, "user.reg")
-            if registry is not None:
-                with open(run_env["KAVELO_REGISTRY"], "w") as f:
-                    f.write(registry)
-            run_env["HOME"] = work
-            if env:
-                for key, value in env.items():
-                    if value is None:
-                        run_env.pop(key, None)
-                    else:
-                        run_env[key] = value
+            run_env = self.environment(work, drives, env, registry)
             command = [program or self.program] + list(args)
             if wrapper:
                 command = wrapper + command
             done = subprocess.run(command, cwd=cwd, env=run_env, stdin=stdin,
-                                  capture_output=True, timeout=300)
+                                  capture_output=True, timeout=300,
+                                  start_new_session=True)
             return harness.Result(done.returncode, done.stdout, done.stderr)
         finally:
             shutil.rmtree(work, True)

@@ -1,0 +1,13 @@
+// The readiness dialogue: Abort, Retry or Ignore for a drive that is not
+// ready, answered with one key on the console.
+#pragma once
+
+enum class DriveAnswer { Abort, Retry, Ignore };
+
+// The answer a key gives: false for every key but a, r, i in either case.
+bool AnswerForKey(int key, DriveAnswer* answer);
+
+// Asks on standard output until a key answers.  With no console to read
+// from, the prompt is shown once and the answer is Ignore, as quiet mode
+// would have skipped the drive.
+DriveAnswer AskDriveNotReady(char letter);
