@@ -47,6 +47,14 @@ class Session:
                 self.out += chunk
 
     def send(self, keys):
+        """Types `keys` once the read waits for them: the prompt comes before
+        the read switches the terminal to raw input, and a Ctrl+C typed ahead
+        of that is still the terminal's interrupt."""
+        deadline = time.time() + 10
+        while self.terminal_modes() & termios.ICANON:
+            if time.time() > deadline:
+                raise AssertionError("the read never began: %r" % self.out)
+            time.sleep(0.005)
         os.write(self.master, keys)
 
     def finish(self):
