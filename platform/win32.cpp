@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <conio.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -34,6 +35,15 @@ void FromWin32(const WIN32_FIND_DATAA& data, FindEntry* entry) {
   memcpy(entry->name, data.cFileName, sizeof entry->name);
   memcpy(entry->alternateName, data.cAlternateFileName,
          sizeof entry->alternateName);
+}
+
+// Opens what `path` names, directories included (backup semantics), only to
+// ask about it; links are followed.
+HANDLE OpenForQuery(const char* path) {
+  return CreateFileA(path, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
 }
 
 }  // namespace
@@ -78,12 +88,7 @@ bool GetDirectoryId(const char* path, DirectoryId* id) {
   // `X:` alone names the drive's current directory, not its root.
   char root[4] = {path[0], ':', '\\', '\0'};
   const char* name = path[1] == ':' && path[2] == '\0' ? root : path;
-  // Backup semantics let CreateFileA open a directory; the link is followed.
-  HANDLE file = CreateFileA(name, 0,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr);
+  HANDLE file = OpenForQuery(name);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information;
   BOOL known = GetFileInformationByHandle(file, &information);
@@ -127,11 +132,7 @@ bool MoveFileReplacing(const char* from, const char* to) {
 }
 
 bool IsSpecialFile(const char* path) {
-  HANDLE file = CreateFileA(path, 0,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr);
+  HANDLE file = OpenForQuery(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD type = GetFileType(file);
   CloseHandle(file);

@@ -45,9 +45,10 @@ class Seasons(Case):
         self.set_times(os.path.join(both, "1summer.txt"), SUMMER, SUMMER + 60)
         self.set_times(os.path.join(both, "2winter.txt"), WINTER, WINTER + 60)
         drives = {"S": ("fixed", summer), "W": ("fixed", winter), "B": ("fixed", both)}
-        for order in ("SWB", "WSB", "BWS"):
+        for zone, order in (("UTC", "SWB"), (self.zone(), "SWB"),
+                            (self.zone(), "WSB"), (self.zone(), "BWS")):
             result = self.kavelo(["-L" + order, "-D", self.db_arg()], drives,
-                                 env={"TZ": self.zone()})
+                                 env={"TZ": zone})
             self.assert_ok(result)
             db = self.database()
             for path, seconds in ((b"S:\\summer.txt", SUMMER),
@@ -56,7 +57,7 @@ class Seasons(Case):
                                   (b"B:\\2winter.txt", WINTER)):
                 _, write, _, access, _ = db.record(path)
                 self.assertEqual((seconds, seconds + 60), (write, access),
-                                 (order, path))
+                                 (zone, order, path))
 
 
 class Limits(Case):
