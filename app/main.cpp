@@ -12,13 +12,13 @@ namespace {
 constexpr char kOverlongDrives[] =
     "Drive specification %s is longer than 39 characters.\n";
 
-// Rebuilds the specification "1" from the fixed drives.
-void ExpandAllFixedDrives(char* specification) {
+// Rebuilds the drive specification "1" from the fixed drives.
+void ExpandAllFixedDrives(char* driveSpecification) {
   // Room for 26 drives of four characters and the closing empty entry.
   char list[26 * 4 + 1];
   uint32_t length = platform::LogicalDriveStrings(sizeof list, list);
   if (length == 0 || length >= sizeof list) list[0] = '\0';
-  SelectFixedDrives(list, platform::DriveType, specification);
+  SelectFixedDrives(list, platform::DriveType, driveSpecification);
 }
 
 }  // namespace

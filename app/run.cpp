@@ -45,7 +45,7 @@ uint32_t BuildDatabase(const char* databasePath,
   RecordStoreOwner store;
   if (!RecordStoreOpen()) return kResultNoMemory;
 
-  // Every letter of the specification may be walked, repeats included.
+  // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];
   size_t count = 0;
   for (const char* letter = driveSpecification; *letter != '\0'; ++letter) {

@@ -1,5 +1,5 @@
-// What the command line leaves open: the database path and the drive
-// specification, from the current user's registry or else the defaults.
+// What the command line leaves open (the database path, the drive letters)
+// comes from the current user's registry, or else the defaults.
 #pragma once
 
 #include <cstddef>

@@ -148,7 +148,7 @@ class CommandLine(Case):
         self.assert_ok(result)
         self.assertEqual(b"EK", self.database().letters)  # alphabetical
 
-    def test_overlong_drive_specification(self):
+    def test_overlong_drive_letters(self):
         root = self.make_tree("c", {})
         for args in (["-L" + "K" * 40], ["-L", "K" * 40]):
             result = self.kavelo(args + ["-D", self.db_arg()], {"K": ("fixed", root)})
