@@ -38,7 +38,9 @@ class WineRunner(harness.Runner):
 
     def env(self, extra=None):
         env = dict(os.environ)
-        env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all"})
+        # No .NET or HTML engine: a new prefix would offer to download them.
+        env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all",
+                    "WINEDLLOVERRIDES": "mscoree=d;mshtml=d"})
         for key in ("KAVELO_DRIVES", "KAVELO_REGISTRY", "DISPLAY"):
             env.pop(key, None)
         if extra:
