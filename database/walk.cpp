@@ -81,7 +81,8 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self) {
 }  // namespace
 
 const char* EntryName(const platform::FindEntry& entry) {
-  if (strchr(entry.name, '?') != nullptr && entry.alternateName[0] != '\0') {
+  // Most entries have no short name: test that byte before scanning the name.
+  if (entry.alternateName[0] != '\0' && strchr(entry.name, '?') != nullptr) {
     return entry.alternateName;
   }
   return entry.name;
