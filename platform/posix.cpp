@@ -84,19 +84,20 @@ int DriveIndex(char letter) {
 }
 
 // `X:` or `X:\...`: a path on a drive of the table.
-bool IsDrivePath(const char* path) {
-  return DriveIndex(path[0]) >= 0 && path[1] == ':' &&
-         (path[2] == '\0' || path[2] == '\\');
+bool IsDrivePath(const char* path, size_t length) {
+  return length >= 2 && DriveIndex(path[0]) >= 0 && path[1] == ':' &&
+         (length == 2 || path[2] == '\\');
 }
 
-// The native path for `path`: a drive path becomes the drive's root plus the
-// rest with `/` separators; any other path is taken as native already.
-// False when the drive does not exist or the result does not fit.
-bool NativePath(const char* path, char* out) {
-  size_t length = strlen(path);
-  if (!IsDrivePath(path)) {
+// The native path for the first `length` characters of `path`: a drive
+// path becomes the drive's root plus the rest with `/` separators; any other
+// path is taken as native already.  False when the drive does not exist or
+// the result does not fit.
+bool NativePath(const char* path, size_t length, char* out) {
+  if (!IsDrivePath(path, length)) {
     if (length >= kNativePathSize) return false;
-    memcpy(out, path, length + 1);
+    memcpy(out, path, length);
+    out[length] = '\0';
     return true;
   }
   int index = DriveIndex(path[0]);
@@ -113,6 +114,10 @@ bool NativePath(const char* path, char* out) {
   if (end == out) *end++ = '/';  // the root directory `/` itself
   *end = '\0';
   return true;
+}
+
+bool NativePath(const char* path, char* out) {
+  return NativePath(path, strlen(path), out);
 }
 
 FileTime FileTimeFrom(const struct statx_timestamp& stamp) {
@@ -317,24 +322,17 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
   bool wildcard = length >= 4 && strcmp(pattern + length - 4, "\\*.*") == 0;
   if (!wildcard) {
     // A named entry: the search finds that one entry or nothing.
-    if (!NativePath(pattern, native)) return nullptr;
-    char* slash = strrchr(native, '/');
-    std::string parent = slash == nullptr       ? std::string(".")
-                         : slash == native      ? std::string("/")
-                                                : std::string(native, slash);
+    if (!NativePath(pattern, length, native)) return nullptr;
+    const char* slash = strrchr(native, '/');
     const char* name = slash == nullptr ? native : slash + 1;
-    if (name[0] == '\0') return nullptr;
-    int directory = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) return nullptr;
-    bool found = DescribeEntry(directory, name, entry);
-    close(directory);
-    if (!found) return nullptr;
-    auto* search = new (std::nothrow) FindHandle{nullptr};
-    return search;
+    if (name[0] == '\0' || !DescribeEntry(AT_FDCWD, native, entry)) {
+      return nullptr;
+    }
+    CopyName(name, entry);  // the entry's own name, as Win32 reports it
+    return new (std::nothrow) FindHandle{nullptr};
   }
 
-  std::string directoryPattern(pattern, length - 4);
-  if (!NativePath(directoryPattern.c_str(), native)) return nullptr;
+  if (!NativePath(pattern, length - 4, native)) return nullptr;
   int descriptor = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
   struct stat info;
