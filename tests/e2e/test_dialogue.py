@@ -90,25 +90,26 @@ class Dialogue(Case):
         self.addCleanup(session.close)
         return session
 
-    def test_other_keys_ask_again_and_a_aborts(self):
-        session = self.start(["-LA"])
-        session.expect(PROMPT)
-        session.send(b"x")
-        session.expect(b"x\n" + PROMPT)
-        session.send(b"a")
-        self.assertEqual((4, b""), session.finish())
-        self.assertEqual(PROMPT + b"x\n" + PROMPT + b"a\n", session.out)
-        self.assertFalse(os.path.exists(self.path("files.dbs")))
-
-    def test_ctrl_c_is_a_key_and_ignore_skips(self):
-        session = self.start(["-LKA"])
-        session.expect(PROMPT)
-        session.send(b"\x03")
-        session.expect(b"\x03\n" + PROMPT)
-        session.send(b"I")
-        self.assertEqual((0, b""), session.finish())
-        self.assertEqual(PROMPT + b"\x03\n" + PROMPT + b"I\n", session.out)
-        self.assertEqual(b"K", self.database().letters)
+    def test_other_keys_ask_again(self):
+        # (drives, key that asks again, answer, exit code, letters written)
+        cases = [
+            ("-LA", b"x", b"a", 4, None),         # a: Abort, nothing written
+            ("-LKA", b"\x03", b"I", 0, b"K"),    # Ctrl+C is a key; I: Ignore
+        ]
+        for drives, other, answer, code, letters in cases:
+            with self.subTest(key=other):
+                session = self.start([drives])
+                session.expect(PROMPT)
+                session.send(other)
+                session.expect(other + b"\n" + PROMPT)
+                session.send(answer)
+                self.assertEqual((code, b""), session.finish())
+                self.assertEqual(PROMPT + other + b"\n" + PROMPT + answer + b"\n",
+                                 session.out)
+                if letters is None:
+                    self.assertFalse(os.path.exists(self.path("files.dbs")))
+                else:
+                    self.assertEqual(letters, self.database().letters)
 
     def test_function_keys_give_two_values(self):
         # F7's scan code is `A`: Abort.  Insert's is `R`: Retry.
