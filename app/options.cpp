@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/text.h"
+
 const char kUsageText[] =
     "kavelo v1.3\n"
     "usage: kavelo [-LXYZ | -L1] [-D dbfile] [-Tc creator] "
@@ -33,14 +35,7 @@ const char* OptionValue(const char* rest, int argc, const char* const* argv,
 // and remembers the value in `*overlong`.
 void CopyBounded(const char* value, char* buffer, size_t size,
                  const char** overlong) {
-  size_t length = strlen(value);
-  if (length >= size) {
-    buffer[0] = '\0';
-    *overlong = value;
-    return;
-  }
-  memcpy(buffer, value, length + 1);
-  *overlong = nullptr;
+  *overlong = CopyIfFits(value, strlen(value), buffer, size) ? nullptr : value;
 }
 
 }  // namespace
@@ -74,7 +69,7 @@ void ParseCommandLine(int argc, const char* const* argv, RunRequest* request,
       case 'D':
         value = OptionValue(argument + 2, argc, argv, &i);
         if (value != nullptr) {
-          CopyBounded(value, request->databasePath, kDatabasePathSize,
+          CopyBounded(value, request->databasePath, platform::kPathSize,
                       &request->overlongDatabasePath);
         }
         break;

@@ -3,14 +3,14 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
 #include "support/dyn_string.h"
 
 constexpr size_t kDriveSpecificationSize = 40;  // 39 letters and NUL
-constexpr size_t kDatabasePathSize = 260;        // 259 characters and NUL
 
 struct RunRequest {
   char driveSpecification[kDriveSpecificationSize] = {};
-  char databasePath[kDatabasePathSize] = {};
+  char databasePath[platform::kPathSize] = {};
   bool quiet = false;
   bool help = false;
   // The last -L or -D value that did not fit its buffer, or null; the

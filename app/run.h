@@ -3,14 +3,7 @@
 
 #include <cstdint>
 
-// Run results, which are also the exit codes.
-enum : uint32_t {
-  kResultWritten = 0,
-  kResultCannotCreate = 1,
-  kResultCannotWrite = 2,
-  kResultNothingWritten = 4,
-  kResultNoMemory = 5,
-};
+#include "database/result.h"
 
 // Program-wide: set by -Q; a drive that is not ready is then skipped without
 // asking.

@@ -5,23 +5,13 @@
 #include "app/options.h"
 #include "platform/platform.h"
 #include "support/reg_key.h"
+#include "support/text.h"
 
 namespace {
 
 constexpr char kSettingsKey[] = "Software\\Pelmar\\Database";
 // Open an existing key only, to query values, enumerate and be notified.
 constexpr uint32_t kSettingsAccess = 0x69;
-
-// Copies `text` into `buffer` of `size` when it fits; false otherwise (the
-// buffer is then left empty).
-bool CopyIfFits(const DynString& text, char* buffer, size_t size) {
-  if (text.Length() >= size) {
-    buffer[0] = '\0';
-    return false;
-  }
-  memcpy(buffer, text.Text(), text.Length() + 1);
-  return true;
-}
 
 // Whether a file can be made at `path`: made and deleted again.
 bool CanCreate(const char* path) {
@@ -34,19 +24,11 @@ bool CanCreate(const char* path) {
 
 }  // namespace
 
-int LastIndexOf(const char* text, char character) {
-  int last = -1;
-  for (int i = 0; text[i] != '\0'; ++i) {
-    if (text[i] == character) last = i;
-  }
-  return last;
-}
-
 void DefaultDatabasePath(const char* programPath, char separator, char* out) {
   static const char kName[] = "FILES.DBS";
   size_t directory =
       static_cast<size_t>(LastIndexOf(programPath, separator) + 1);
-  if (directory + sizeof kName > kDatabasePathSize) directory = 0;
+  if (directory + sizeof kName > platform::kPathSize) directory = 0;
   memcpy(out, programPath, directory);
   memcpy(out + directory, kName, sizeof kName);
 }
@@ -78,12 +60,13 @@ bool ReadSettings(const char* programPath, char* databasePath,
         key.QueryString("DatabaseFile", &value);
         // A stored path too long for the buffer names no file that can be
         // created: the default takes its place below.
-        CopyIfFits(value, databasePath, kDatabasePathSize);
+        CopyIfFits(value.Text(), value.Length(), databasePath, platform::kPathSize);
       }
       if (driveSpecification != nullptr) {
         value.Free();
         key.QueryString("Drives", &value);
-        if (!CopyIfFits(value, driveSpecification, kDriveSpecificationSize)) {
+        if (!CopyIfFits(value.Text(), value.Length(), driveSpecification,
+                        kDriveSpecificationSize)) {
           drivesFit = false;
           overlongDrives->Assign(value.Text(), DynString::kAll);
         }

@@ -5,12 +5,10 @@
 #include <cstddef>
 
 #include "support/dyn_string.h"
-
-// Position of the last `character` in `text`, or -1.
-int LastIndexOf(const char* text, char character);
+#include "support/text.h"
 
 // `FILES.DBS` in the directory of `programPath` (up to and including its
-// last `separator`), written to `out` (kDatabasePathSize bytes).  A directory
+// last `separator`), written to `out` (platform::kPathSize bytes).  A directory
 // that leaves no room for the name gives `FILES.DBS` alone, in the current
 // directory.
 void DefaultDatabasePath(const char* programPath, char separator, char* out);

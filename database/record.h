@@ -1,24 +1,18 @@
-// One record per file, as the database file stores it:
-//   path (directory, `\`, name, NUL), last-write, creation and last-access
-//   times (signed 32-bit seconds since 1970 UTC), low 32 bits of the size,
-// all numbers little-endian.
+// One record per file, as the database file stores it (database/format.h):
+// the path (directory, `\`, name, NUL), then the times and the size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "database/format.h"
 #include "platform/platform.h"
 
 namespace record {
 
 // Bytes a record takes besides the directory and the name: `\`, NUL and
-// four 32-bit fields.
-constexpr uint32_t kOverhead = 18;
-
-// Local wall-clock readings before 1900 are stored as this.
-constexpr int32_t kBefore1900 = 0;
-// Times a 32-bit count of seconds since 1970 cannot hold are stored as this.
-constexpr int32_t kUnrepresentable = -1;
+// the numbers.
+constexpr uint32_t kOverhead = 2 + format::kRecordNumbersSize;
 
 constexpr uint32_t Size(size_t directoryLength, size_t nameLength) {
   return static_cast<uint32_t>(directoryLength + nameLength + kOverhead);
@@ -42,17 +36,10 @@ int64_t LocalBiasSeconds(const platform::FileTime& utc,
 // bias in effect now applies to all of them.
 platform::FileTime BiasProbe(int64_t clock);
 
-// File time of a count of seconds since 1970 UTC.
-platform::FileTime FileTimeFromUnix(int64_t seconds);
-
-uint64_t Ticks(const platform::FileTime& time);
-
 // Writes the record of file `name` in `directory` to `out`, which has room
 // for Size(directoryLength, nameLength) bytes.
 void Encode(const char* directory, size_t directoryLength, const char* name,
             size_t nameLength, const platform::FindEntry& entry,
             int64_t localBiasSeconds, uint8_t* out);
-
-void PutUint32(uint32_t value, uint8_t* out);
 
 }  // namespace record

@@ -3,11 +3,25 @@
 #include <ctime>
 
 #include "database/record.h"
+#include "database/result.h"
 #include "support/memory.h"
 
-RecordStore gStore;
-
 namespace {
+
+// A filled block, retired to the list.
+struct FilledBlock {
+  FilledBlock* next;
+  uint8_t* bytes;
+  uint32_t used;
+};
+
+uint8_t* gCurrent = nullptr;  // receives new records
+uint32_t gFill = 0;           // bytes used in gCurrent
+FilledBlock* gHead = nullptr;  // filled blocks, oldest first
+FilledBlock* gTail = nullptr;
+// Seconds the local conversion adds to UTC, taken once when the store
+// opens: Win32 applies the bias in effect now to every file time.
+int64_t gLocalBiasSeconds = 0;
 
 int64_t TakeLocalBias() {
   platform::FileTime utc =
@@ -26,32 +40,40 @@ uint8_t* TakeBlock() {
 // was.
 bool RetireCurrentBlock() {
   auto* entry =
-      static_cast<RecordBlock*>(memory::Allocate(sizeof(RecordBlock)));
+      static_cast<FilledBlock*>(memory::Allocate(sizeof(FilledBlock)));
   if (entry == nullptr) return false;
   uint8_t* fresh = TakeBlock();
   if (fresh == nullptr) {
     memory::Release(entry);
     return false;
   }
-  *entry = {nullptr, gStore.current, gStore.fill};
-  if (gStore.tail != nullptr) {
-    gStore.tail->next = entry;
+  *entry = {nullptr, gCurrent, gFill};
+  if (gTail != nullptr) {
+    gTail->next = entry;
   } else {
-    gStore.head = entry;
+    gHead = entry;
   }
-  gStore.tail = entry;
-  gStore.current = fresh;
-  gStore.fill = 0;
+  gTail = entry;
+  gCurrent = fresh;
+  gFill = 0;
   return true;
+}
+
+void ReleaseHead() {
+  FilledBlock* entry = gHead;
+  gHead = entry->next;
+  if (gHead == nullptr) gTail = nullptr;
+  memory::Release(entry->bytes);
+  memory::Release(entry);
 }
 
 }  // namespace
 
 bool RecordStoreOpen() {
   RecordStoreRelease();
-  gStore.current = TakeBlock();
-  if (gStore.current == nullptr) return false;
-  gStore.localBiasSeconds = TakeLocalBias();
+  gCurrent = TakeBlock();
+  if (gCurrent == nullptr) return false;
+  gLocalBiasSeconds = TakeLocalBias();
   return true;
 }
 
@@ -60,27 +82,31 @@ uint32_t RecordStoreAppend(const char* directory, size_t directoryLength,
                            const platform::FindEntry& entry) {
   uint32_t size = record::Size(directoryLength, nameLength);
   // A record that ends on the block's last byte stays in the block.
-  if (gStore.fill + size > kBlockSize && gStore.fill != 0) {
-    if (!RetireCurrentBlock()) return 5;
+  if (gFill + size > kBlockSize && gFill != 0) {
+    if (!RetireCurrentBlock()) return kResultNoMemory;
   }
   record::Encode(directory, directoryLength, name, nameLength, entry,
-                 gStore.localBiasSeconds, gStore.current + gStore.fill);
-  gStore.fill += size;
-  return 0;
+                 gLocalBiasSeconds, gCurrent + gFill);
+  gFill += size;
+  return kResultWritten;
 }
 
-void RecordStoreReleaseHead() {
-  RecordBlock* entry = gStore.head;
-  if (entry == nullptr) return;
-  gStore.head = entry->next;
-  if (gStore.head == nullptr) gStore.tail = nullptr;
-  memory::Release(entry->block);
-  memory::Release(entry);
+bool RecordStoreDrain(const WriteSink& sink) {
+  while (gHead != nullptr) {
+    if (!WriteAll(sink, gHead->bytes, gHead->used)) return false;
+    ReleaseHead();
+  }
+  if (gCurrent == nullptr) return true;
+  if (!WriteAll(sink, gCurrent, gFill)) return false;
+  memory::Release(gCurrent);
+  gCurrent = nullptr;
+  gFill = 0;
+  return true;
 }
 
 void RecordStoreRelease() {
-  memory::Release(gStore.current);
-  gStore.current = nullptr;
-  gStore.fill = 0;
-  while (gStore.head != nullptr) RecordStoreReleaseHead();
+  memory::Release(gCurrent);
+  gCurrent = nullptr;
+  gFill = 0;
+  while (gHead != nullptr) ReleaseHead();
 }

@@ -3,8 +3,11 @@
 #include <cstring>
 
 #include "database/record_store.h"
+#include "database/result.h"
 
 namespace {
+
+using platform::kPathSize;
 
 // "\*.*", the search pattern's tail.
 constexpr size_t kPatternTail = 4;
@@ -39,16 +42,20 @@ bool LeadsBack(const char* path, const Level* level) {
   return false;
 }
 
+// Walks one directory.  Its level buffer holds the search pattern first;
+// then, for each subdirectory, the subdirectory's path, which stays there
+// (as the child's `directory` and `Level::path`) for the child's whole
+// sub-walk, and is overwritten only by the next subdirectory.
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self) {
   char buffer[kPathSize];
-  if (length + kPatternTail >= kPathSize) return 0;
+  if (length + kPatternTail >= kPathSize) return kResultWritten;
   memcpy(buffer, directory, length);
   memcpy(buffer + length, "\\*.*", kPatternTail + 1);
 
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry);
-  if (search == nullptr) return 0;
-  uint32_t result = 0;
+  if (search == nullptr) return kResultWritten;
+  uint32_t result = kResultWritten;
   do {
     const char* name = EntryName(entry);
     // Skips "." and "..", which the search reports too, and every other
@@ -57,7 +64,7 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self) {
     size_t nameLength = strlen(name);
     if ((entry.attributes & platform::kAttributeDirectory) == 0) {
       result = RecordStoreAppend(directory, length, name, nameLength, entry);
-      if (result != 0) break;
+      if (result != kResultWritten) break;
       continue;
     }
     // A subdirectory whose own search pattern would not fit the level
@@ -72,7 +79,7 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self) {
     }
     Level child = {self, buffer, false, false, {}};
     result = WalkLevel(buffer, length + 1 + nameLength, &child);
-    if (result != 0) break;
+    if (result != kResultWritten) break;
   } while (platform::FindNext(search, &entry));
   platform::FindEnd(search);
   return result;

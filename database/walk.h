@@ -5,13 +5,10 @@
 
 #include "platform/platform.h"
 
-// Paths of the walk live in buffers of this size, as Win32's MAX_PATH.
-constexpr uint32_t kPathSize = 260;
-
 // Walks `directory` (a path without a trailing `\`, such as `C:`) and
 // everything below it, appending one record per file to the record store.
-// Returns 0 when the walk ran to its end and 5 when memory for the store
-// cannot be obtained.  Unreadable directories yield nothing and no error.
+// Returns kResultWritten when the walk ran to its end and kResultNoMemory
+// when memory for the store cannot be obtained.  Unreadable directories yield nothing and no error.
 uint32_t WalkDirectory(const char* directory);
 
 // The name to record and walk for an entry.  An ANSI search reports a name

@@ -42,11 +42,42 @@ enum : uint32_t {
 // Separator of native paths: the default database path is built with it.
 extern const char kNativePathSeparator;
 
+// Paths live in buffers of this size, as Win32's MAX_PATH: 259 characters
+// and the NUL.
+constexpr size_t kPathSize = 260;
+
 // 100 ns ticks since 1601-01-01 00:00:00 UTC, split as in FILETIME.
 struct FileTime {
   uint32_t low;
   uint32_t high;
 };
+
+constexpr uint64_t kTicksPerSecond = 10000000;
+// From 1601-01-01 to 1970-01-01, the epoch of the database's times.
+constexpr int64_t kSeconds1601To1970 = 11644473600;
+
+inline uint64_t Ticks(const FileTime& time) {
+  return (static_cast<uint64_t>(time.high) << 32) | time.low;
+}
+
+inline FileTime FileTimeOfTicks(uint64_t ticks) {
+  return {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
+// The file time of `seconds` and `nanoseconds` since 1970 UTC.  Before 1601
+// gives 1601 itself (FILETIME has nothing earlier); a time too late for the
+// 63 bits that FileTimeToSystemTime accepts gives the top bit set, which no
+// conversion accepts.
+inline FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0) {
+  constexpr int64_t kLatest =
+      static_cast<int64_t>(0x7FFFFFFFFFFFFFFFull / kTicksPerSecond) -
+      kSeconds1601To1970 - 1;
+  if (seconds < -kSeconds1601To1970) return {0, 0};
+  if (seconds > kLatest) return FileTimeOfTicks(0x8000000000000000ull);
+  return FileTimeOfTicks(
+      static_cast<uint64_t>(seconds + kSeconds1601To1970) * kTicksPerSecond +
+      nanoseconds / 100);
+}
 
 // The part of WIN32_FIND_DATAA that kavelo reads.
 struct FindEntry {
@@ -56,7 +87,7 @@ struct FindEntry {
   FileTime lastWriteTime;
   uint32_t sizeHigh;
   uint32_t sizeLow;
-  char name[260];
+  char name[kPathSize];
   char alternateName[14];  // the 8.3 short name, empty when there is none
 };
 
@@ -83,9 +114,15 @@ bool VolumeIsReady(const char* root);
 // the buffer is too small (then nothing is written).
 uint32_t LogicalDriveStrings(uint32_t size, char* buffer);
 
-// FindFirstFileA: null when the search cannot be started.
+// FindFirstFileA: null when the search cannot be started.  `pattern` is
+// `directory\*.*`, or one entry's path; a search that finds nothing fails.
 FindHandle* FindFirst(const char* pattern, FindEntry* entry);
 // FindNextFileA: false when there are no more entries.
+//
+// For a name beginning with `.` (".", ".." and hidden names alike) only the
+// name and the directory bit of `attributes` are meaningful; the other
+// fields may be left zero.  kavelo never records or enters such a name, and
+// on POSIX describing each would cost a system call.
 bool FindNext(FindHandle* search, FindEntry* entry);
 // FindClose.
 void FindEnd(FindHandle* search);

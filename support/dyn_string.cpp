@@ -36,8 +36,22 @@ bool DynString::Assign(const char* text, uint32_t maxLength) {
   while (length < maxLength && text[length] != '\0') ++length;
   // Unsigned on purpose: a buffer below the margin is always replaced.
   bool keep = length < capacity_ && length >= capacity_ - kGrowthMargin;
-  if (!keep && !TakeBuffer(length + kGrowthMargin)) return false;
-  memmove(data_, text, length);
+  if (keep) {
+    memmove(data_, text, length);  // `text` may lie in this very buffer
+  } else {
+    // The fresh buffer is filled before the old one goes, since `text` may
+    // be the string's own text.
+    uint32_t capacity = length + kGrowthMargin;
+    char* fresh = static_cast<char*>(memory::Allocate(capacity));
+    if (fresh == nullptr) {
+      Free();
+      return false;
+    }
+    memcpy(fresh, text, length);
+    memory::Release(data_);
+    data_ = fresh;
+    capacity_ = capacity;
+  }
   data_[length] = '\0';
   length_ = length;
   return true;

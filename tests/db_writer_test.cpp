@@ -5,25 +5,9 @@
 #include <string>
 
 #include "database/record_store.h"
+#include "tests/test_util.h"
 
 namespace {
-
-// Collects what the writer writes; fails the write numbered `failAt`.
-struct Collector {
-  std::string bytes;
-  int writes = 0;
-  int failAt = 0;
-  int halfAt = 0;  // the write numbered this takes half its bytes
-};
-
-uint32_t Collect(void* context, const void* bytes, uint32_t count) {
-  auto* collector = static_cast<Collector*>(context);
-  ++collector->writes;
-  if (collector->writes == collector->failAt) return 0;
-  if (collector->writes == collector->halfAt) count /= 2;
-  collector->bytes.append(static_cast<const char*>(bytes), count);
-  return count;
-}
 
 class WriterTest : public testing::Test {
  protected:
@@ -39,17 +23,10 @@ class WriterTest : public testing::Test {
   }
 
   uint32_t Write(const char* letters) {
-    WriteSink sink = {Collect, &collector_};
-    return WriteDatabaseTo(sink, letters, 0x5A0B0C0D);
+    return WriteDatabaseTo(sink_.Sink(), letters, 0x5A0B0C0D);
   }
 
-  // Fills the current block with `count` bytes of `value`.
-  static void Fill(char value, uint32_t count) {
-    memset(gStore.current + gStore.fill, value, count);
-    gStore.fill += count;
-  }
-
-  Collector collector_;
+  CollectingSink sink_;
 };
 
 }  // namespace
@@ -57,15 +34,14 @@ class WriterTest : public testing::Test {
 TEST_F(WriterTest, EmptyDriveGivesSeventeenBytes) {
   EXPECT_EQ(0u, Write("C"));
   EXPECT_EQ(std::string("VANTOREX\x04\0\0C\0\x0D\x0C\x0B\x5A", 17),
-            collector_.bytes);
-  EXPECT_EQ(nullptr, gStore.current);  // released
+            sink_.Bytes());
 }
 
 TEST_F(WriterTest, HeaderTextsWithTheirTerminators) {
   gCreator.Assign("Nightly", DynString::kAll);
   EXPECT_EQ(0u, Write("CDC"));
   EXPECT_EQ(std::string("VANTOREX\x04Nightly\0\0CDC\0\x0D\x0C\x0B\x5A", 26),
-            collector_.bytes);
+            sink_.Bytes());
 }
 
 TEST_F(WriterTest, BlocksFollowTheHeaderInOrderWithNothingBetween) {
@@ -78,27 +54,21 @@ TEST_F(WriterTest, BlocksFollowTheHeaderInOrderWithNothingBetween) {
     ASSERT_EQ(0u, RecordStoreAppend("C:", 2, name.c_str(), 200, entry));
     expected += "C:\\" + name + std::string(17, '\0');
   }
-  int blocks = 0;
-  for (RecordBlock* b = gStore.head; b != nullptr; b = b->next) ++blocks;
-  ASSERT_EQ(3, blocks);
-
   EXPECT_EQ(0u, Write("C"));
-  EXPECT_EQ(expected.size(), collector_.bytes.size());
-  EXPECT_TRUE(expected == collector_.bytes);
-  EXPECT_EQ(5 + 4, collector_.writes);  // one write per header field and block
-  EXPECT_EQ(nullptr, gStore.head);
-  EXPECT_EQ(nullptr, gStore.current);
+  EXPECT_EQ(expected.size(), sink_.Bytes().size());
+  EXPECT_TRUE(expected == sink_.Bytes());
+  EXPECT_EQ(5u + 4u, sink_.writes.size());  // one per header field and block
 }
 
-TEST_F(WriterTest, ShortWriteReportsTwoAndReleasesTheStore) {
+TEST_F(WriterTest, ShortWriteReportsTwo) {
   // Header writes are 1 to 5; the blocks follow.
   for (int failing : {1, 3, 5, 6}) {
     ASSERT_TRUE(RecordStoreOpen());
-    Fill('r', 100);
-    collector_ = Collector();
-    collector_.halfAt = failing;
+    platform::FindEntry entry = {};
+    ASSERT_EQ(0u, RecordStoreAppend("C:", 2, "a", 1, entry));
+    sink_ = CollectingSink();
+    sink_.shortAt = failing;
     EXPECT_EQ(2u, Write("C")) << failing;
-    EXPECT_EQ(nullptr, gStore.current);
-    EXPECT_EQ(nullptr, gStore.head);
+    EXPECT_EQ(static_cast<size_t>(failing), sink_.writes.size());
   }
 }

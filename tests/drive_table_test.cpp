@@ -1,8 +1,11 @@
-#include "platform/drive_table.h"
+#include "platform/posix/drive_table.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+
+using platform::posix::DriveTable;
+using platform::posix::ParseDriveTable;
 
 TEST(DriveTable, ParsesLettersTypesAndRoots) {
   DriveTable table;

@@ -47,6 +47,14 @@ TEST(DynString, AssignLimitsLengthAndEmpties) {
   EXPECT_EQ(0u, text.Capacity());
   text.Assign("abc", 0);
   EXPECT_EQ(0u, text.Capacity());
+
+  // Its own text, kept in the buffer and moved to a fresh one (under ASan a
+  // read of the freed buffer fails the test).
+  text.Assign("abcdefghijklmnopqrst", DynString::kAll);
+  text.Assign(text.Text() + 2, DynString::kAll);
+  EXPECT_STREQ("cdefghijklmnopqrst", text.Text());
+  text.Assign(text.Text(), 3);
+  EXPECT_STREQ("cde", text.Text());
 }
 
 TEST(DynString, BufferOpenedAndSettled) {

@@ -1,8 +1,11 @@
-#include "platform/key_sequences.h"
+#include "platform/posix/key_sequences.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+using platform::posix::DecodeKeySequence;
+using platform::posix::SequenceMatch;
 
 namespace {
 

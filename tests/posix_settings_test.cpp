@@ -11,8 +11,12 @@
 #include "app/options.h"
 #include "app/settings.h"
 #include "platform/platform.h"
-#include "platform/reg_file.h"
+#include "platform/posix/reg_file.h"
 #include "support/reg_key.h"
+
+using platform::posix::RegistryKeys;
+using platform::posix::RegistryValues;
+using platform::posix::ParseRegistryFile;
 
 namespace {
 
@@ -121,7 +125,7 @@ TEST_F(PosixSettings, StoredValuesAndDefaults) {
   fclose(fopen(existing.c_str(), "w"));
   Registry(std::string("REGEDIT4\n") + kKey + "\"DatabaseFile\"=\"" + existing +
            "\"\n\"Drives\"=\"" + std::string(40, 'c') + "\"\n");
-  char path[kDatabasePathSize] = {};
+  char path[platform::kPathSize] = {};
   char drives[kDriveSpecificationSize] = {};
   DynString overlong;
   EXPECT_FALSE(ReadSettings("/opt/bin/kavelo", path, drives, &overlong));
@@ -132,7 +136,7 @@ TEST_F(PosixSettings, StoredValuesAndDefaults) {
   Registry(std::string("REGEDIT4\n") + kKey + "\"DatabaseFile\"=\"/" +
            std::string(300, 'p') + "\"\n");
   char drives2[kDriveSpecificationSize] = {};
-  char path2[kDatabasePathSize] = {};
+  char path2[platform::kPathSize] = {};
   EXPECT_TRUE(ReadSettings("/opt/bin/kavelo", path2, drives2, &overlong));
   EXPECT_STREQ("/opt/bin/FILES.DBS", path2);
   EXPECT_STREQ("1", drives2);

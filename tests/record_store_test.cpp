@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/test_util.h"
 
 namespace {
@@ -11,75 +13,87 @@ class RecordStoreTest : public testing::Test {
   void SetUp() override { ASSERT_TRUE(RecordStoreOpen()); }
   void TearDown() override { RecordStoreRelease(); }
 
-  uint32_t Append(const char* directory, const char* name) {
-    return RecordStoreAppend(directory, strlen(directory), name, strlen(name),
-                             entry_);
+  uint32_t Append(const std::string& name) {
+    return RecordStoreAppend("C:", 2, name.data(), name.size(), entry_);
   }
-
-  static int ListLength() {
-    int length = 0;
-    for (RecordBlock* b = gStore.head; b != nullptr; b = b->next) ++length;
-    return length;
+  // Appends one record of `size` bytes: `C:\` and a name of x's.
+  uint32_t AppendOfSize(uint32_t size) {
+    return Append(std::string(size - 20, 'x'));  // 20: `C:`, `\`, NUL, numbers
+  }
+  // The sizes of the writes a drain makes.
+  std::vector<size_t> Drain() {
+    EXPECT_TRUE(RecordStoreDrain(sink_.Sink()));
+    std::vector<size_t> sizes;
+    for (const std::string& write : sink_.writes) sizes.push_back(write.size());
+    return sizes;
   }
 
   platform::FindEntry entry_ = {};
+  CollectingSink sink_;
 };
+
+using Sizes = std::vector<size_t>;
 
 }  // namespace
 
 TEST_F(RecordStoreTest, RecordEndingOnTheLastByteStaysInTheBlock) {
-  gStore.fill = 349979;
-  EXPECT_EQ(0u, Append("C:", "a"));  // 21 bytes
-  EXPECT_EQ(350000u, gStore.fill);
-  EXPECT_EQ(nullptr, gStore.head);
+  ASSERT_EQ(0u, AppendOfSize(349979));
+  EXPECT_EQ(0u, Append("a"));  // 21 bytes
+  EXPECT_EQ((Sizes{350000}), Drain());
 }
 
 TEST_F(RecordStoreTest, RecordOneByteTooLongStartsANewBlock) {
-  uint8_t* first = gStore.current;
-  gStore.fill = 349980;
-  EXPECT_EQ(0u, Append("C:", "a"));
-  ASSERT_EQ(1, ListLength());
-  EXPECT_EQ(first, gStore.head->block);
-  EXPECT_EQ(349980u, gStore.head->used);
-  EXPECT_NE(first, gStore.current);
-  EXPECT_EQ(21u, gStore.fill);
-  EXPECT_EQ('C', gStore.current[0]);
+  ASSERT_EQ(0u, AppendOfSize(349980));
+  EXPECT_EQ(0u, Append("a"));
+  EXPECT_EQ((Sizes{349980, 21}), Drain());
+  EXPECT_EQ(std::string("C:\\a\0", 5), sink_.writes[1].substr(0, 5));
 }
 
-TEST_F(RecordStoreTest, BlocksAreListedInTheOrderTheyFilled) {
-  for (int i = 0; i < 3; ++i) {
-    gStore.fill = 349990;
-    ASSERT_EQ(0u, Append("C:", "a"));
+TEST_F(RecordStoreTest, BlocksAreWrittenInTheOrderTheyFilledAndReleased) {
+  for (char name : {'a', 'b', 'c'}) {
+    ASSERT_EQ(0u, AppendOfSize(349990));
+    ASSERT_EQ(0u, Append(std::string(1, name)));
   }
-  EXPECT_EQ(3, ListLength());
-  EXPECT_EQ(gStore.tail, gStore.head->next->next);
-  EXPECT_EQ(nullptr, gStore.tail->next);
+  EXPECT_EQ((Sizes{349990, 21, 349990, 21, 349990, 21}), Drain());
+  EXPECT_EQ('a', sink_.writes[1][3]);
+  EXPECT_EQ('b', sink_.writes[3][3]);
+  EXPECT_EQ('c', sink_.writes[5][3]);
+  // Drained is empty: a second drain writes nothing.
+  sink_.writes.clear();
+  EXPECT_TRUE(RecordStoreDrain(sink_.Sink()));
+  EXPECT_TRUE(sink_.writes.empty());
 }
 
 TEST_F(RecordStoreTest, RunningOutOfMemoryLeavesTheStoreWhole) {
+  ASSERT_EQ(0u, AppendOfSize(349979));
   // The list entry, then the block, each in turn.
   for (int nth = 1; nth <= 2; ++nth) {
-    uint8_t* current = gStore.current;
-    gStore.fill = 349990;
-    {
-      FailingAllocation failing(nth);
-      EXPECT_EQ(5u, Append("C:", "a")) << nth;
-    }
-    EXPECT_EQ(current, gStore.current);
-    EXPECT_EQ(349990u, gStore.fill);
-    EXPECT_EQ(0, ListLength());
+    FailingAllocation failing(nth);
+    EXPECT_EQ(5u, Append("ab")) << nth;
   }
   // A record that still fits needs no memory and goes in.
   {
     FailingAllocation failing(1, true);
-    gStore.fill = 100;
-    EXPECT_EQ(0u, Append("C:", "a"));
-    EXPECT_EQ(121u, gStore.fill);
+    EXPECT_EQ(0u, Append("a"));
   }
+  EXPECT_EQ((Sizes{350000}), Drain());
+  EXPECT_EQ(std::string("C:\\a\0", 5), sink_.writes[0].substr(349979, 5));
+}
+
+TEST_F(RecordStoreTest, ShortWriteStopsTheDrain) {
+  ASSERT_EQ(0u, AppendOfSize(349990));
+  ASSERT_EQ(0u, Append("a"));
+  sink_.shortAt = 1;
+  EXPECT_FALSE(RecordStoreDrain(sink_.Sink()));
+  EXPECT_EQ(1u, sink_.writes.size());
 }
 
 TEST(RecordStore, FirstBlockUnavailable) {
-  FailingAllocation failing(1);
-  EXPECT_FALSE(RecordStoreOpen());
-  EXPECT_EQ(nullptr, gStore.current);
+  {
+    FailingAllocation failing(1);
+    EXPECT_FALSE(RecordStoreOpen());
+  }
+  CollectingSink sink;
+  EXPECT_TRUE(RecordStoreDrain(sink.Sink()));
+  EXPECT_TRUE(sink.writes.empty());
 }

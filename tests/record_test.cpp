@@ -7,13 +7,11 @@
 
 namespace {
 
-constexpr uint64_t kTicksPerSecond = 10000000;
-constexpr int64_t kEpochTicksSeconds = 11644473600;  // 1601 to 1970
+using platform::kTicksPerSecond;
 
 // Ticks of a count of seconds since 1970 UTC.
 uint64_t TicksOf(int64_t unixSeconds) {
-  return static_cast<uint64_t>(unixSeconds + kEpochTicksSeconds) *
-         kTicksPerSecond;
+  return platform::Ticks(platform::FileTimeFromUnix(unixSeconds));
 }
 
 }  // namespace
@@ -58,32 +56,37 @@ TEST(EncodeFileTime, EpochsAndFractions) {
   // Ticks that FileTimeToSystemTime refuses.
   EXPECT_EQ(-1, record::EncodeFileTime(0x8000000000000000ull, 0));
   EXPECT_EQ(-1, record::EncodeFileTime(0xFFFFFFFFFFFFFFFFull, 0));
+  // Times from the file system far outside FILETIME's range: the year
+  // 60,000 and the latest a 64-bit count can say, then the earliest.
+  EXPECT_EQ(-1, record::EncodeFileTime(TicksOf(1831448332800), 0));
+  EXPECT_EQ(-1, record::EncodeFileTime(TicksOf(INT64_MAX), 0));
+  EXPECT_EQ(0, record::EncodeFileTime(TicksOf(INT64_MIN), 0));
 }
 
 TEST(LocalBiasSeconds, FromOneConversion) {
-  platform::FileTime utc = record::FileTimeFromUnix(1700000000);
-  platform::FileTime east = record::FileTimeFromUnix(1700000000 + 7200);
-  platform::FileTime west = record::FileTimeFromUnix(1700000000 - 18000);
+  platform::FileTime utc = platform::FileTimeFromUnix(1700000000);
+  platform::FileTime east = platform::FileTimeFromUnix(1700000000 + 7200);
+  platform::FileTime west = platform::FileTimeFromUnix(1700000000 - 18000);
   EXPECT_EQ(7200, record::LocalBiasSeconds(utc, east));
   EXPECT_EQ(-18000, record::LocalBiasSeconds(utc, west));
-  EXPECT_EQ(0x019DB1DEu, record::FileTimeFromUnix(0).high);
-  EXPECT_EQ(0xD53E8000u, record::FileTimeFromUnix(0).low);
+  EXPECT_EQ(0x019DB1DEu, platform::FileTimeFromUnix(0).high);
+  EXPECT_EQ(0xD53E8000u, platform::FileTimeFromUnix(0).low);
 }
 
 TEST(BiasProbe, ClockThatTimeCannotExpressGivesDefinedProbe) {
-  EXPECT_EQ(record::Ticks(record::FileTimeFromUnix(0)),
-            record::Ticks(record::BiasProbe(-1)));
-  EXPECT_EQ(record::Ticks(record::FileTimeFromUnix(1700000000)),
-            record::Ticks(record::BiasProbe(1700000000)));
+  EXPECT_EQ(platform::Ticks(platform::FileTimeFromUnix(0)),
+            platform::Ticks(record::BiasProbe(-1)));
+  EXPECT_EQ(platform::Ticks(platform::FileTimeFromUnix(1700000000)),
+            platform::Ticks(record::BiasProbe(1700000000)));
   // A 32-bit clock past 2038 reads negative: still a valid file time.
   EXPECT_EQ(116444736000000000ull - 20000000ull,
-            record::Ticks(record::BiasProbe(-2)));
+            platform::Ticks(record::BiasProbe(-2)));
 }
 
 TEST(RecordEncoding, PathTimesAndSize) {
   platform::FindEntry entry = {};
-  entry.lastWriteTime = record::FileTimeFromUnix(0x01020304);
-  entry.creationTime = record::FileTimeFromUnix(0x11223344);
+  entry.lastWriteTime = platform::FileTimeFromUnix(0x01020304);
+  entry.creationTime = platform::FileTimeFromUnix(0x11223344);
   entry.lastAccessTime = {0, 0};  // 1601: stored as 0
   entry.sizeHigh = 1;             // 5 GiB: only the low 32 bits count
   entry.sizeLow = 0x40000000;
@@ -100,7 +103,7 @@ TEST(RecordEncoding, PathTimesAndSize) {
   ASSERT_EQ(sizeof expected, out.size());
   EXPECT_EQ(0, memcmp(expected, out.data(), out.size()));
 
-  entry.lastWriteTime = record::FileTimeFromUnix(-157766400);  // 1965
+  entry.lastWriteTime = platform::FileTimeFromUnix(-157766400);  // 1965
   record::Encode("C:", 2, "a", 1, entry, 0, out.data());
   EXPECT_EQ(21u, record::Size(2, 1));
   const uint8_t shortRecord[] = {'C', ':', '\\', 'a', 0, 0xFF, 0xFF, 0xFF, 0xFF};

@@ -75,13 +75,13 @@ TEST(DefaultDatabasePath, DirectoryOfTheProgram) {
       {"C:\\Tools\\kavelo.exe", '/', "FILES.DBS"},
   };
   for (const Case& c : cases) {
-    char out[kDatabasePathSize];
+    char out[platform::kPathSize];
     DefaultDatabasePath(c.program, c.separator, out);
     EXPECT_STREQ(c.expected, out) << c.program;
   }
   // A directory that leaves no room for the name: the current directory.
   std::string deep = std::string(255, 'd') + "/kavelo";
-  char out[kDatabasePathSize];
+  char out[platform::kPathSize];
   DefaultDatabasePath(deep.c_str(), '/', out);
   EXPECT_STREQ("FILES.DBS", out);
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace platform::posix {
+
 struct DriveTable {
   uint32_t type[26] = {};  // 0 (no drive) where a letter is not listed
   std::string root[26];    // absolute, without a trailing `/` (`/` is "")
@@ -21,3 +23,5 @@ bool ParseDriveTable(const std::string& text, const std::string& fileName,
 
 // The table used when no file names one: C: is the root directory.
 DriveTable BuiltInDriveTable();
+
+}  // namespace platform::posix

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+namespace platform::posix {
+
 enum class SequenceMatch {
   Key,         // a key: *lead and *code are set
   Incomplete,  // a prefix of some sequence: more bytes may follow
@@ -16,3 +18,5 @@ enum class SequenceMatch {
 // Decodes `bytes` (starting with ESC) of `length`.
 SequenceMatch DecodeKeySequence(const unsigned char* bytes, size_t length,
                                 int* lead, int* code);
+
+}  // namespace platform::posix

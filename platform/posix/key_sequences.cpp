@@ -1,6 +1,8 @@
-#include "platform/key_sequences.h"
+#include "platform/posix/key_sequences.h"
 
 #include <cstdlib>
+
+namespace platform::posix {
 
 namespace {
 
@@ -148,3 +150,5 @@ SequenceMatch DecodeKeySequence(const unsigned char* bytes, size_t length,
   if (bytes[final] != '~' && count == 1) return SequenceMatch::Unknown;
   return Found(*key, modifier, lead, code);
 }
+
+}  // namespace platform::posix

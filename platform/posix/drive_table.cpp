@@ -1,9 +1,12 @@
-#include "platform/drive_table.h"
+#include "platform/posix/drive_table.h"
 
 #include <cctype>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/config_lines.h"
+
+namespace platform::posix {
 
 namespace {
 
@@ -92,22 +95,17 @@ bool ParseLine(const std::string& line, DriveTable* table,
 bool ParseDriveTable(const std::string& text, const std::string& fileName,
                      DriveTable* table, std::string* error) {
   *table = DriveTable();
-  size_t start = 0;
-  unsigned lineNumber = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    ++lineNumber;
+  LineReader lines(text);
+  std::string line;
+  while (lines.Next(&line)) {
     size_t first = SkipBlanks(line, 0);
     if (first == line.size() || line[first] == '#' || line[first] == '\r') {
       continue;
     }
     std::string reason;
     if (!ParseLine(line, table, &reason)) {
-      *error = "Drive table " + fileName + ", line " +
-               std::to_string(lineNumber) + ": " + reason + ".\n";
+      *error = ConfigurationError("Drive table", fileName, lines.Number(),
+                                  reason);
       return false;
     }
   }
@@ -120,3 +118,5 @@ DriveTable BuiltInDriveTable() {
   table.root['C' - 'A'] = "";
   return table;
 }
+
+}  // namespace platform::posix

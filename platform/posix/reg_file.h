@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+namespace platform::posix {
+
 struct NoCase {
   bool operator()(const std::string& a, const std::string& b) const;
 };
@@ -25,3 +27,5 @@ using RegistryKeys = std::map<std::string, RegistryValues, NoCase>;
 // returns false with `*error` naming the file and the line.
 bool ParseRegistryFile(const std::string& text, const std::string& fileName,
                        RegistryKeys* keys, std::string* error);
+
+}  // namespace platform::posix

@@ -1,8 +1,11 @@
-#include "platform/reg_file.h"
+#include "platform/posix/reg_file.h"
 
 #include <cctype>
 #include <cstdlib>
-#include <vector>
+
+#include "platform/posix/config_lines.h"
+
+namespace platform::posix {
 
 bool NoCase::operator()(const std::string& a, const std::string& b) const {
   size_t n = a.size() < b.size() ? a.size() : b.size();
@@ -113,24 +116,18 @@ bool ValueLine(const std::string& line, RegistryValues* values,
 bool ParseRegistryFile(const std::string& text, const std::string& fileName,
                        RegistryKeys* keys, std::string* error) {
   keys->clear();
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  LineReader lines(text);
+  std::string raw;
   RegistryValues* current = nullptr;
   bool headerSeen = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    size_t number = i + 1;
-    std::string line = Trimmed(lines[i]);
+  while (lines.Next(&raw)) {
+    unsigned number = lines.Number();
+    std::string line = Trimmed(raw);
     // A line ending in `\` goes on in the next one (long hex lists).
-    while (!line.empty() && line.back() == '\\' && i + 1 < lines.size() &&
-           line.find("=hex") != std::string::npos) {
+    while (!line.empty() && line.back() == '\\' &&
+           line.find("=hex") != std::string::npos && lines.Next(&raw)) {
       line.pop_back();
-      line += Trimmed(lines[++i]);
+      line += Trimmed(raw);
     }
     if (line.empty() || line[0] == ';') continue;
     std::string reason;
@@ -156,9 +153,10 @@ bool ParseRegistryFile(const std::string& text, const std::string& fileName,
     } else if (ValueLine(line, current, &reason)) {
       continue;
     }
-    *error = "Registry file " + fileName + ", line " + std::to_string(number) +
-             ": " + reason + ".\n";
+    *error = ConfigurationError("Registry file", fileName, number, reason);
     return false;
   }
   return true;
 }
+
+}  // namespace platform::posix
