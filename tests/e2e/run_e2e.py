@@ -8,7 +8,6 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
-import runners  # noqa: E402
 
 
 def main():
@@ -19,14 +18,15 @@ def main():
     parser.add_argument("pattern", nargs="*", help="unittest name patterns")
     options = parser.parse_args()
 
+    program = os.path.abspath(options.program)
     if options.runner == "native":
-        runner = runners.NativeRunner(os.path.abspath(options.program))
+        import native_runner
+        runner = native_runner.NativeRunner(program)
     else:
         import wine_runner
-        runner = wine_runner.WineRunner(os.path.abspath(options.program),
-                                        options.prefix)
+        runner = wine_runner.WineRunner(program, options.prefix)
     harness.RUNNER = runner
-    runner.setup(None)
+    runner.setup()
     try:
         loader = unittest.TestLoader()
         if options.pattern:
