@@ -13,6 +13,7 @@ import tempfile
 import unittest
 
 RUNNER = None  # set by run_e2e.py
+VERSION = None  # set by run_e2e.py: MAJOR.MINOR, as the usage text gives it
 
 SIGNATURE = b"VANTOREX\x04"
 

@@ -2,6 +2,7 @@
 
 import argparse
 import os
+import re
 import sys
 import unittest
 
@@ -10,11 +11,21 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 
+def project_version():
+    """MAJOR.MINOR of project() in the top CMakeLists.txt, for runs by hand."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "CMakeLists.txt")) as f:
+        found = re.search(r"project\(\w+ VERSION (\d+)\.(\d+)", f.read())
+    return "%s.%s" % found.groups()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", choices=["native", "wine"], required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--prefix", help="Wine prefix to use (wine runner)")
+    parser.add_argument("--version", help="the version the usage text gives "
+                        "(default: the project's, from CMakeLists.txt)")
     parser.add_argument("pattern", nargs="*", help="unittest name patterns")
     options = parser.parse_args()
 
@@ -26,6 +37,7 @@ def main():
         import wine_runner
         runner = wine_runner.WineRunner(program, options.prefix)
     harness.RUNNER = runner
+    harness.VERSION = options.version or project_version()
     runner.setup()
     try:
         loader = unittest.TestLoader()
