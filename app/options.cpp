@@ -4,8 +4,9 @@
 
 #include "support/text.h"
 
+// KAVELO_VERSION_TEXT, MAJOR.MINOR of project() in CMakeLists.txt.
 const char kUsageText[] =
-    "kavelo v1.3\n"
+    "kavelo v" KAVELO_VERSION_TEXT "\n"
     "usage: kavelo [-LXYZ | -L1] [-D dbfile] [-Tc creator] "
     "[-Td description] [-Q] [-H]\n"
     "\tparameters:\n"

@@ -1,9 +1,8 @@
 """End-to-end harness: runs the built kavelo against real temporary trees.
 
 A case is written once against `Runner` and runs under each runner: the
-native POSIX build, and the Windows build under Wine.  A runner maps drive
-letters to host directories, turns host paths into the paths the program
-sees, and starts the program.
+native POSIX build (native_runner.py), and the Windows build under Wine
+(wine_runner.py).
 """
 
 import os
@@ -14,6 +13,7 @@ import tempfile
 import unittest
 
 RUNNER = None  # set by run_e2e.py
+VERSION = None  # set by run_e2e.py: MAJOR.MINOR, as the usage text gives it
 
 SIGNATURE = b"VANTOREX\x04"
 
@@ -74,23 +74,54 @@ def encode_record(path, write, create, access, size):
 
 
 class Runner:
-    """What a case needs from the platform it runs on."""
+    """Everything a case asks of the platform it runs on.  A runner maps drive
+    letters to host directories, turns host paths into the paths the program
+    sees, and starts the program; the methods that raise NotImplementedError
+    here are the ones each runner supplies."""
 
+    # "native" or "wine": a case that needs one platform's features checks it.
     name = "?"
     # How the program's text output ends its lines: the Windows C runtime
     # writes standard output and error in text mode.
     newline = b"\n"
-    # Whether this runner can show a drive that is not ready.
+    # Whether a drive can be made not ready; a runner that can also supplies
+    # environment(), as the dialogue cases start the program themselves.
     can_make_drive_not_ready = False
 
     def __init__(self, program):
+        # The program under test, as a host path.
         self.program = program
 
-    def setup(self, workdir):
-        pass
+    def setup(self):
+        """Prepares the runner once, before the first case."""
+        raise NotImplementedError
 
     def teardown(self):
-        pass
+        """Undoes setup() once, after the last case."""
+        raise NotImplementedError
+
+    def temp_root(self):
+        """The directory the cases' trees go under, or None for the system's
+        temporary directory; the program must reach it."""
+        raise NotImplementedError
+
+    def daylight_zone(self):
+        """A TZ value for central Europe, with daylight saving, as the program
+        reads it under this runner."""
+        raise NotImplementedError
+
+    def fixed_zone(self, hours_east):
+        """A TZ value `hours_east` hours east of UTC, without daylight saving."""
+        raise NotImplementedError
+
+    def creation_time(self, path):
+        """The creation time the program reports for the host file `path`."""
+        raise NotImplementedError
+
+    def set_attributes(self, host_path, change):
+        """Sets DOS attributes (`+h`, `+s`); only where the platform has them
+        (name "wine")."""
+        raise NotImplementedError
 
     def program_path(self, host_path):
         """The path the program sees for a host path."""
@@ -103,11 +134,19 @@ class Runner:
         shutil.copy2(self.program, target)
         return target
 
+    def environment(self, work, drives, env=None, registry=None):
+        """The environment for starting the program directly on the host with
+        `drives` and `registry` (as in run()), its files written to `work`;
+        supplied where can_make_drive_not_ready is set."""
+        raise NotImplementedError
+
     def run(self, args, drives, cwd=None, env=None, program=None,
             wrapper=None, stdin=subprocess.DEVNULL, registry=None):
-        """Runs the program with `drives` ({letter: (type, host_dir)}) and
-        the current user's registry holding `registry` (a REGEDIT4 text, or
-        None for no settings)."""
+        """Runs the program (or `program`, a copy) with `args` and returns a
+        Result.  `drives` is {letter: (type, host_dir)}; `registry` the current
+        user's registry as a REGEDIT4 text, or None for no settings; `env`
+        changes the environment (None unsets); `wrapper` is a host command the
+        program runs under."""
         raise NotImplementedError
 
 

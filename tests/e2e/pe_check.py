@@ -1,11 +1,14 @@
 """Reads kavelo.exe back: a PE32 console program for the 80386 that needs no
-DLL beyond the system's, with its icon group and version record."""
+DLL beyond the system's, with its icon group and version record.
+
+Arguments: kavelo.exe, and the project's version, MAJOR.MINOR.PATCH."""
 
 import struct
 import sys
 import unittest
 
 PROGRAM = None
+VERSION = None  # (major, minor, patch)
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 
@@ -133,14 +136,16 @@ class Executable(unittest.TestCase):
         signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from(
             "<IIIIII", fixed, 0)
         self.assertEqual(0xFEEF04BD, signature)
-        self.assertEqual((0x00010003, 0, 0x00010003, 0),
+        major, minor, patch = VERSION
+        self.assertEqual((major << 16 | minor, patch << 16) * 2,
                          (file_ms, file_ls, product_ms, product_ls))
         blocks = {k: c for k, _, c in children}
         (table_key, _, strings), = blocks["StringFileInfo"]
         self.assertEqual("040904b0", table_key)
         values = {k: v.decode("utf-16-le").rstrip("\0") for k, v, _ in strings}
-        self.assertEqual("1, 3, 0, 0", values["FileVersion"])
-        self.assertEqual("1, 3, 0, 0", values["ProductVersion"])
+        text = "%d, %d, %d, 0" % VERSION
+        self.assertEqual(text, values["FileVersion"])
+        self.assertEqual(text, values["ProductVersion"])
         self.assertEqual("kavelo.exe", values["OriginalFilename"])
         self.assertEqual("kavelo", values["ProductName"])
         self.assertTrue(values["FileDescription"])
@@ -151,4 +156,5 @@ class Executable(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM = sys.argv.pop(1)
+    VERSION = tuple(int(part) for part in sys.argv.pop(1).split("."))
     unittest.main(verbosity=2)

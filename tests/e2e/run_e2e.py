@@ -2,13 +2,21 @@
 
 import argparse
 import os
+import re
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
-import runners  # noqa: E402
+
+
+def project_version():
+    """MAJOR.MINOR of project() in the top CMakeLists.txt, for runs by hand."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "CMakeLists.txt")) as f:
+        found = re.search(r"project\(\w+ VERSION (\d+)\.(\d+)", f.read())
+    return "%s.%s" % found.groups()
 
 
 def main():
@@ -16,17 +24,21 @@ def main():
     parser.add_argument("--runner", choices=["native", "wine"], required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--prefix", help="Wine prefix to use (wine runner)")
+    parser.add_argument("--version", help="the version the usage text gives "
+                        "(default: the project's, from CMakeLists.txt)")
     parser.add_argument("pattern", nargs="*", help="unittest name patterns")
     options = parser.parse_args()
 
+    program = os.path.abspath(options.program)
     if options.runner == "native":
-        runner = runners.NativeRunner(os.path.abspath(options.program))
+        import native_runner
+        runner = native_runner.NativeRunner(program)
     else:
         import wine_runner
-        runner = wine_runner.WineRunner(os.path.abspath(options.program),
-                                        options.prefix)
+        runner = wine_runner.WineRunner(program, options.prefix)
     harness.RUNNER = runner
-    runner.setup(None)
+    harness.VERSION = options.version or project_version()
+    runner.setup()
     try:
         loader = unittest.TestLoader()
         if options.pattern:

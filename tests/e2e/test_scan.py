@@ -9,7 +9,7 @@ import unittest
 import harness
 from harness import Case, Database, encode_record
 
-USAGE = (b"kavelo v1.3\nusage: kavelo [-LXYZ | -L1] [-D dbfile] [-Tc creator] "
+USAGE = (b"kavelo v%s\nusage: kavelo [-LXYZ | -L1] [-D dbfile] [-Tc creator] "
          b"[-Td description] [-Q] [-H]\n\tparameters:\n\t -LXYZ:  check X:,Y: "
          b"and Z: drives\n\t -L1:    check all local hard drives\n\t -D:     "
          b"set database file\n\t -Tc:    set creator\n\t -Td:    set "
@@ -116,7 +116,8 @@ class CommandLine(Case):
         root = self.make_tree("c", {})
         for args in (["-H"], ["-LK", "-D", self.db_arg(), "/h", "-Q"], ["-Help"]):
             result = self.kavelo(args, {"K": ("fixed", root)})
-            self.assertEqual((1, b"", self.text(USAGE)),
+            usage = USAGE % harness.VERSION.encode()
+            self.assertEqual((1, b"", self.text(usage)),
                              (result.returncode, result.stdout, result.stderr))
         self.assertFalse(os.path.exists(self.path("files.dbs")))
 

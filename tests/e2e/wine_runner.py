@@ -13,6 +13,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import unittest
 
 import harness
 
@@ -76,7 +77,7 @@ class WineRunner(harness.Runner):
             self.types[letter] = kind
         self.stop_server()
 
-    def setup(self, _):
+    def setup(self):
         os.makedirs(self.prefix, exist_ok=True)
         self.wine("cmd", "/c", "exit")  # creates the prefix on first use
         devices = self.dosdevices()
@@ -146,7 +147,7 @@ class WineRunner(harness.Runner):
     def run(self, args, drives, cwd=None, env=None, program=None,
             wrapper=None, stdin=subprocess.DEVNULL, registry=None):
         if wrapper:
-            raise unittest_skip("a POSIX wrapper has no meaning under Wine")
+            raise unittest.SkipTest("a POSIX wrapper has no meaning under Wine")
         letters = {l.lower() for l in drives}
         if letters & {"c", WORKSPACE_LETTER}:
             raise ValueError("drives C: and Y: belong to Wine and the workspace")
@@ -165,7 +166,3 @@ class WineRunner(harness.Runner):
                               capture_output=True, timeout=300)
         return harness.Result(done.returncode, done.stdout, done.stderr)
 
-
-def unittest_skip(reason):
-    import unittest
-    return unittest.SkipTest(reason)

@@ -1,4 +1,5 @@
-"""The runners: the native POSIX build, and the Windows build under Wine."""
+"""Runs the POSIX port directly, its drives and registry given by files of
+each run's own (KAVELO_DRIVES, KAVELO_REGISTRY)."""
 
 import os
 import shutil
@@ -14,6 +15,12 @@ _CLEARED = ("KAVELO_DRIVES", "KAVELO_REGISTRY", "XDG_CONFIG_HOME")
 class NativeRunner(harness.Runner):
     name = "native"
     can_make_drive_not_ready = True
+
+    def setup(self):
+        pass  # each run brings its own drive table and registry
+
+    def teardown(self):
+        pass
 
     def temp_root(self):
         return None
