@@ -54,10 +54,9 @@ int main(int argc, char** argv) {
   bool drivesGiven = request.driveSpecification[0] != '\0';
   if (!pathGiven || !drivesGiven) {
     DynString overlong;
-    if (!ReadSettings(argc > 0 ? argv[0] : "",
-                      pathGiven ? nullptr : request.databasePath,
-                      drivesGiven ? nullptr : request.driveSpecification,
-                      &overlong)) {
+    if (!ReadSettings(
+            argc > 0 ? argv[0] : "", pathGiven ? nullptr : request.databasePath,
+            drivesGiven ? nullptr : request.driveSpecification, &overlong)) {
       fprintf(stderr, kOverlongDrives, overlong.Text());
       return 1;
     }

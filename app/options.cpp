@@ -6,7 +6,8 @@
 
 // KAVELO_VERSION_TEXT, MAJOR.MINOR of project() in CMakeLists.txt.
 const char kUsageText[] =
-    "kavelo v" KAVELO_VERSION_TEXT "\n"
+    "kavelo v" KAVELO_VERSION_TEXT
+    "\n"
     "usage: kavelo [-LXYZ | -L1] [-D dbfile] [-Tc creator] "
     "[-Td description] [-Q] [-H]\n"
     "\tparameters:\n"
@@ -64,9 +65,7 @@ void ParseCommandLine(int argc, const char* const* argv, RunRequest* request,
         text->Assign(value, DynString::kAll);
         break;
       }
-      case 'Q':
-        request->quiet = true;
-        break;
+      case 'Q': request->quiet = true; break;
       case 'D':
         value = OptionValue(argument + 2, argc, argv, &i);
         if (value != nullptr) {
@@ -74,11 +73,8 @@ void ParseCommandLine(int argc, const char* const* argv, RunRequest* request,
                       &request->overlongDatabasePath);
         }
         break;
-      case 'H':
-        request->help = true;
-        break;
-      default:
-        break;
+      case 'H': request->help = true; break;
+      default: break;
     }
   }
 }

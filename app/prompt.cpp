@@ -7,19 +7,12 @@
 bool AnswerForKey(int key, DriveAnswer* answer) {
   switch (key) {
     case 'A':
-    case 'a':
-      *answer = DriveAnswer::Abort;
-      return true;
+    case 'a': *answer = DriveAnswer::Abort; return true;
     case 'R':
-    case 'r':
-      *answer = DriveAnswer::Retry;
-      return true;
+    case 'r': *answer = DriveAnswer::Retry; return true;
     case 'I':
-    case 'i':
-      *answer = DriveAnswer::Ignore;
-      return true;
-    default:
-      return false;
+    case 'i': *answer = DriveAnswer::Ignore; return true;
+    default: return false;
   }
 }
 

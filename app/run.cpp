@@ -28,12 +28,9 @@ DriveDecision Decide(const char* root) {
     if (platform::VolumeIsReady(root)) return DriveDecision::Walk;
     if (gQuiet) return DriveDecision::Skip;
     switch (AskDriveNotReady(root[0])) {
-      case DriveAnswer::Abort:
-        return DriveDecision::Abort;
-      case DriveAnswer::Ignore:
-        return DriveDecision::Skip;
-      case DriveAnswer::Retry:
-        break;
+      case DriveAnswer::Abort: return DriveDecision::Abort;
+      case DriveAnswer::Ignore: return DriveDecision::Skip;
+      case DriveAnswer::Retry: break;
     }
   }
 }
@@ -67,8 +64,7 @@ uint32_t BuildDatabase(const char* databasePath,
 void SelectFixedDrives(const char* logicalDriveStrings,
                        uint32_t (*driveType)(const char* root), char* out) {
   size_t count = 0;
-  for (const char* entry = logicalDriveStrings; entry[0] != '\0';
-       entry += 4) {
+  for (const char* entry = logicalDriveStrings; entry[0] != '\0'; entry += 4) {
     if (driveType(entry) == platform::kDriveFixed && count < 26) {
       out[count++] = entry[0];
     }
@@ -78,13 +74,9 @@ void SelectFixedDrives(const char* logicalDriveStrings,
 
 const char* ResultMessage(uint32_t result) {
   switch (result) {
-    case kResultCannotCreate:
-      return "Cannot create file %s.\n";
-    case kResultCannotWrite:
-      return "Cannot write to file %s.\n";
-    case kResultNoMemory:
-      return "Cannot allocate memory.\n";
-    default:
-      return nullptr;
+    case kResultCannotCreate: return "Cannot create file %s.\n";
+    case kResultCannotWrite: return "Cannot write to file %s.\n";
+    case kResultNoMemory: return "Cannot allocate memory.\n";
+    default: return nullptr;
   }
 }

@@ -60,7 +60,8 @@ bool ReadSettings(const char* programPath, char* databasePath,
         key.QueryString("DatabaseFile", &value);
         // A stored path too long for the buffer names no file that can be
         // created: the default takes its place below.
-        CopyIfFits(value.Text(), value.Length(), databasePath, platform::kPathSize);
+        CopyIfFits(value.Text(), value.Length(), databasePath,
+                   platform::kPathSize);
       }
       if (driveSpecification != nullptr) {
         value.Free();

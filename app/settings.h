@@ -19,8 +19,8 @@ bool PathExists(const char* path);
 
 // Fills the buffers it is given (null: the command line set it) from the
 // values DatabaseFile and Drives of the key Software\Pelmar\Database under
-// HKEY_CURRENT_USER, else from the defaults: FILES.DBS beside the program, and "1".
-// A database path that does not exist and cannot be created becomes the
+// HKEY_CURRENT_USER, else from the defaults: FILES.DBS beside the program, and
+// "1". A database path that does not exist and cannot be created becomes the
 // default.  Returns false when the stored Drives value is longer than 39
 // characters; `overlongDrives` then holds it.
 bool ReadSettings(const char* programPath, char* databasePath,

@@ -15,8 +15,7 @@ namespace {
 
 constexpr char kTemporarySuffix[] = ".tmp";
 
-uint32_t WriteToPlatformFile(void* context, const void* bytes,
-                             uint32_t count) {
+uint32_t WriteToPlatformFile(void* context, const void* bytes, uint32_t count) {
   uint32_t written = 0;
   platform::WriteToFile(static_cast<platform::FileHandle*>(context), bytes,
                         count, &written);

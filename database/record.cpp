@@ -29,8 +29,8 @@ int64_t LocalBiasSeconds(const platform::FileTime& utc,
 int32_t EncodeFileTime(uint64_t ticks, int64_t localBiasSeconds) {
   // FileTimeToSystemTime refuses ticks with the top bit set.
   if (ticks >> 63) return format::kUnrepresentable;
-  int64_t utc = static_cast<int64_t>(ticks / kTicksPerSecond) -
-                kSeconds1601To1970;
+  int64_t utc =
+      static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
   int64_t local = utc + localBiasSeconds;
   if (local < -kSeconds1900To1970) return format::kBefore1900;
   if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) {
@@ -48,13 +48,12 @@ void Encode(const char* directory, size_t directoryLength, const char* name,
   memcpy(out, name, nameLength);
   out += nameLength;
   *out++ = '\0';
-  const platform::FileTime* times[] = {&entry.lastWriteTime,
-                                       &entry.creationTime,
-                                       &entry.lastAccessTime};
+  const platform::FileTime* times[] = {
+      &entry.lastWriteTime, &entry.creationTime, &entry.lastAccessTime};
   for (const platform::FileTime* time : times) {
-    format::PutUint32(static_cast<uint32_t>(
-                  EncodeFileTime(Ticks(*time), localBiasSeconds)),
-              out);
+    format::PutUint32(
+        static_cast<uint32_t>(EncodeFileTime(Ticks(*time), localBiasSeconds)),
+        out);
     out += 4;
   }
   format::PutUint32(entry.sizeLow, out);

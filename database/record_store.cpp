@@ -15,8 +15,8 @@ struct FilledBlock {
   uint32_t used;
 };
 
-uint8_t* gCurrent = nullptr;  // receives new records
-uint32_t gFill = 0;           // bytes used in gCurrent
+uint8_t* gCurrent = nullptr;   // receives new records
+uint32_t gFill = 0;            // bytes used in gCurrent
 FilledBlock* gHead = nullptr;  // filled blocks, oldest first
 FilledBlock* gTail = nullptr;
 // Seconds the local conversion adds to UTC, taken once when the store

@@ -8,7 +8,8 @@
 // Walks `directory` (a path without a trailing `\`, such as `C:`) and
 // everything below it, appending one record per file to the record store.
 // Returns kResultWritten when the walk ran to its end and kResultNoMemory
-// when memory for the store cannot be obtained.  Unreadable directories yield nothing and no error.
+// when memory for the store cannot be obtained.  Unreadable directories yield
+// nothing and no error.
 uint32_t WalkDirectory(const char* directory);
 
 // The name to record and walk for an entry.  An ANSI search reports a name

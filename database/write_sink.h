@@ -10,7 +10,6 @@ struct WriteSink {
 };
 
 // True when the sink took every byte.
-inline bool WriteAll(const WriteSink& sink, const void* bytes,
-                     uint32_t count) {
+inline bool WriteAll(const WriteSink& sink, const void* bytes, uint32_t count) {
   return sink.write(sink.context, bytes, count) == count;
 }

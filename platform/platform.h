@@ -74,9 +74,9 @@ inline FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0) {
       kSeconds1601To1970 - 1;
   if (seconds < -kSeconds1601To1970) return {0, 0};
   if (seconds > kLatest) return FileTimeOfTicks(0x8000000000000000ull);
-  return FileTimeOfTicks(
-      static_cast<uint64_t>(seconds + kSeconds1601To1970) * kTicksPerSecond +
-      nanoseconds / 100);
+  return FileTimeOfTicks(static_cast<uint64_t>(seconds + kSeconds1601To1970) *
+                             kTicksPerSecond +
+                         nanoseconds / 100);
 }
 
 // The part of WIN32_FIND_DATAA that kavelo reads.

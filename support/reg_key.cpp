@@ -58,9 +58,9 @@ uint32_t RegKey::QueryString(const char* valueName, DynString* out) {
   char* buffer = out->OpenBuffer(kReadBufferSize);
   if (buffer == nullptr) return 0;
   uint32_t size = kReadBufferSize;
-  uint32_t result = key_ == nullptr
-                        ? platform::kErrorFileNotFound
-                        : platform::RegistryQuery(key_, valueName, buffer, &size);
+  uint32_t result =
+      key_ == nullptr ? platform::kErrorFileNotFound
+                      : platform::RegistryQuery(key_, valueName, buffer, &size);
   if (result != platform::kErrorSuccess) {
     // Whatever a failed call left in the buffer is no value.
     out->CloseBuffer(0);

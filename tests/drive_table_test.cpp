@@ -10,16 +10,16 @@ using platform::posix::ParseDriveTable;
 TEST(DriveTable, ParsesLettersTypesAndRoots) {
   DriveTable table;
   std::string error;
-  ASSERT_TRUE(ParseDriveTable(
-      "# drives\n"
-      "\n"
-      "C fixed /\n"
-      "d  cdrom   /media/My Disc/ \n"
-      "E\tremote\t/srv/share\r\n"
-      "   # indented comment\n"
-      "F removable /mnt/usb\n"
-      "R ramdisk /dev/shm",
-      "drives", &table, &error))
+  ASSERT_TRUE(
+      ParseDriveTable("# drives\n"
+                      "\n"
+                      "C fixed /\n"
+                      "d  cdrom   /media/My Disc/ \n"
+                      "E\tremote\t/srv/share\r\n"
+                      "   # indented comment\n"
+                      "F removable /mnt/usb\n"
+                      "R ramdisk /dev/shm",
+                      "drives", &table, &error))
       << error;
   EXPECT_EQ(platform::kDriveFixed, table.type['C' - 'A']);
   EXPECT_EQ("", table.root['C' - 'A']);
@@ -40,7 +40,8 @@ TEST(DriveTable, MalformedLinesNameFileAndLine) {
   const Case cases[] = {
       {"C fixed /\nCD fixed /x\n",
        "Drive table t, line 2: \"CD\" is not a drive letter.\n"},
-      {"\n\n1 fixed /x\n", "Drive table t, line 3: \"1\" is not a drive letter.\n"},
+      {"\n\n1 fixed /x\n",
+       "Drive table t, line 3: \"1\" is not a drive letter.\n"},
       {"C floppy /x\n",
        "Drive table t, line 1: unknown drive type \"floppy\" (removable, "
        "fixed, remote, cdrom or ramdisk).\n"},

@@ -48,8 +48,7 @@ TEST(ParseCommandLine, DriveAndPathValues) {
 }
 
 TEST(ParseCommandLine, QuietAndHelpIgnoreTheRest) {
-  const std::vector<const char*> quiet[] = {{"-Q"}, {"/Q"}, {"-Quiet"},
-                                            {"/q"}};
+  const std::vector<const char*> quiet[] = {{"-Q"}, {"/Q"}, {"-Quiet"}, {"/q"}};
   for (const auto& arguments : quiet) {
     Parsed parsed;
     Parse(arguments, &parsed);

@@ -12,15 +12,15 @@ using platform::posix::RegistryValues;
 TEST(RegistryFile, ParsesValuesAndReportsLines) {
   RegistryKeys keys;
   std::string error;
-  ASSERT_TRUE(ParseRegistryFile(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_CURRENT_USER\\Software\\Pelmar\\Database]\r\n"
-      "\"Drives\"=\"c\\\\d\\\"e\"\r\n"
-      "; a comment\n"
-      "\"Long\"=hex:61,\\\n  62,63\n"
-      "\"Count\"=dword:0000000a\n"
-      "@=\"default\"\n",
-      "u.reg", &keys, &error))
+  ASSERT_TRUE(
+      ParseRegistryFile("Windows Registry Editor Version 5.00\r\n\r\n"
+                        "[HKEY_CURRENT_USER\\Software\\Pelmar\\Database]\r\n"
+                        "\"Drives\"=\"c\\\\d\\\"e\"\r\n"
+                        "; a comment\n"
+                        "\"Long\"=hex:61,\\\n  62,63\n"
+                        "\"Count\"=dword:0000000a\n"
+                        "@=\"default\"\n",
+                        "u.reg", &keys, &error))
       << error;
   const RegistryValues& values =
       keys["hkey_current_user\\software\\pelmar\\database"];
@@ -30,16 +30,19 @@ TEST(RegistryFile, ParsesValuesAndReportsLines) {
   EXPECT_EQ(std::string("default\0", 8), values.at(""));
 
   const std::pair<const char*, const char*> bad[] = {
-      {"[HKEY_CURRENT_USER\\X]\n", "Registry file u.reg, line 1: the file does "
-                                   "not start with REGEDIT4.\n"},
-      {"REGEDIT4\n\"A\"=\"b\"\n", "Registry file u.reg, line 2: a value stands "
-                                  "outside any key.\n"},
+      {"[HKEY_CURRENT_USER\\X]\n",
+       "Registry file u.reg, line 1: the file does "
+       "not start with REGEDIT4.\n"},
+      {"REGEDIT4\n\"A\"=\"b\"\n",
+       "Registry file u.reg, line 2: a value stands "
+       "outside any key.\n"},
       {"REGEDIT4\n[K]\n\"A\"=hex:6g\n",
        "Registry file u.reg, line 3: \"6g\" is not a hex byte.\n"},
       {"REGEDIT4\n[K]\n\"A\"=\"open\n",
        "Registry file u.reg, line 3: the string value does not end.\n"},
-      {"REGEDIT4\n[K\n", "Registry file u.reg, line 2: the key does not end "
-                         "in \"]\".\n"},
+      {"REGEDIT4\n[K\n",
+       "Registry file u.reg, line 2: the key does not end "
+       "in \"]\".\n"},
   };
   for (const auto& [text, message] : bad) {
     EXPECT_FALSE(ParseRegistryFile(text, "u.reg", &keys, &error)) << text;

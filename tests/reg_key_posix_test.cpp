@@ -1,12 +1,11 @@
 // RegKey over the POSIX port's registry file.
-#include "support/reg_key.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
+#include "support/reg_key.h"
 #include "tests/registry_file_fixture.h"
 
 namespace {
@@ -16,22 +15,27 @@ class RegKeyPosix : public RegistryFileTest {};
 }  // namespace
 
 TEST_F(RegKeyPosix, QueryStringSizes) {
-  Registry(std::string("REGEDIT4\n\n") + kDatabaseKey +
-           "\"Ten\"=\"0123456789\"\n"
-           "\"Bare\"=hex:63,64\n"
-           "\"Inner\"=hex:61,00,62\n"
-           "\"Full\"=hex:" + [] {
-             std::string list;
-             for (int i = 0; i < 2048; ++i) list += i ? ",41" : "41";
-             return list;
-           }() + "\n\"Over\"=hex:" + [] {
-             std::string list;
-             for (int i = 0; i < 2049; ++i) list += i ? ",42" : "42";
-             return list;
-           }() + "\n");
+  Registry(
+      std::string("REGEDIT4\n\n") + kDatabaseKey +
+      "\"Ten\"=\"0123456789\"\n"
+      "\"Bare\"=hex:63,64\n"
+      "\"Inner\"=hex:61,00,62\n"
+      "\"Full\"=hex:" +
+      [] {
+        std::string list;
+        for (int i = 0; i < 2048; ++i) list += i ? ",41" : "41";
+        return list;
+      }() +
+      "\n\"Over\"=hex:" +
+      [] {
+        std::string list;
+        for (int i = 0; i < 2049; ++i) list += i ? ",42" : "42";
+        return list;
+      }() +
+      "\n");
   RegKey key;
-  ASSERT_EQ(0u, key.Open(platform::CurrentUserRoot(), "Software\\Pelmar\\Database",
-                         0x69, nullptr));
+  ASSERT_EQ(0u, key.Open(platform::CurrentUserRoot(),
+                         "Software\\Pelmar\\Database", 0x69, nullptr));
   DynString value;
   EXPECT_EQ(11u, key.QueryString("Ten", &value));
   EXPECT_STREQ("0123456789", value.Text());
@@ -50,8 +54,8 @@ TEST_F(RegKeyPosix, QueryStringSizes) {
 TEST_F(RegKeyPosix, OpeningAndCreatingKeys) {
   Registry("REGEDIT4\n");
   RegKey key;
-  EXPECT_EQ(2u, key.Open(platform::CurrentUserRoot(), "Software\\Pelmar\\Database",
-                         0x69, nullptr));
+  EXPECT_EQ(2u, key.Open(platform::CurrentUserRoot(),
+                         "Software\\Pelmar\\Database", 0x69, nullptr));
   DynString value;
   EXPECT_EQ(0u, key.QueryString("Drives", &value));
   // Bit 0 clear creates the key, in memory only.

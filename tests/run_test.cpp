@@ -12,14 +12,10 @@ namespace {
 uint32_t FakeDriveType(const char* root) {
   switch (root[0]) {
     case 'C':
-    case 'E':
-      return platform::kDriveFixed;
-    case 'D':
-      return platform::kDriveCdrom;
-    case 'F':
-      return platform::kDriveRemote;
-    default:
-      return platform::kDriveNoRootDir;
+    case 'E': return platform::kDriveFixed;
+    case 'D': return platform::kDriveCdrom;
+    case 'F': return platform::kDriveRemote;
+    default: return platform::kDriveNoRootDir;
   }
 }
 
@@ -38,9 +34,9 @@ TEST(SelectFixedDrives, KeepsFixedDrivesInListOrder) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     all += std::string{letter, ':', '\\', '\0'};
   }
-  SelectFixedDrives(all.c_str(), [](const char*) -> uint32_t {
-    return platform::kDriveFixed;
-  }, out);
+  SelectFixedDrives(
+      all.c_str(),
+      [](const char*) -> uint32_t { return platform::kDriveFixed; }, out);
   EXPECT_STREQ("ABCDEFGHIJKLMNOPQRSTUVWXYZ", out);
 }
 

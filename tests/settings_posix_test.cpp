@@ -1,15 +1,13 @@
 // Settings over the POSIX port's registry file and real files.
-#include "app/settings.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "app/options.h"
+#include "app/settings.h"
 #include "tests/registry_file_fixture.h"
 
 namespace {

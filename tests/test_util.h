@@ -128,8 +128,8 @@ class ScopedEnvironment {
       if (entry.first == name) return;
     }
     const char* value = getenv(name);
-    saved_.emplace_back(name, value ? std::optional<std::string>(value)
-                                    : std::nullopt);
+    saved_.emplace_back(
+        name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   // The Windows runtime has no setenv; there an empty value removes the
   // variable, so a variable set empty cannot be told from an unset one.

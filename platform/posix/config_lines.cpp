@@ -13,8 +13,7 @@ bool LineReader::Next(std::string* line) {
 }
 
 std::string ConfigurationError(const char* kind, const std::string& fileName,
-                               unsigned lineNumber,
-                               const std::string& reason) {
+                               unsigned lineNumber, const std::string& reason) {
   return std::string(kind) + " " + fileName + ", line " +
          std::to_string(lineNumber) + ": " + reason + ".\n";
 }

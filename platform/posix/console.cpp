@@ -38,7 +38,8 @@ void RestoreAndRaise(int signal) {
   if (gRawMode) tcsetattr(gTerminal, TCSAFLUSH, &gSaved);
   gRawMode = 0;
   for (size_t i = 0; i < sizeof kRestoredSignals / sizeof(int); ++i) {
-    if (kRestoredSignals[i] == signal) sigaction(signal, &gPrevious[i], nullptr);
+    if (kRestoredSignals[i] == signal)
+      sigaction(signal, &gPrevious[i], nullptr);
   }
   raise(signal);
 }

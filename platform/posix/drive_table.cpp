@@ -16,10 +16,8 @@ struct TypeName {
 };
 
 constexpr TypeName kTypeNames[] = {
-    {"removable", platform::kDriveRemovable},
-    {"fixed", platform::kDriveFixed},
-    {"remote", platform::kDriveRemote},
-    {"cdrom", platform::kDriveCdrom},
+    {"removable", platform::kDriveRemovable}, {"fixed", platform::kDriveFixed},
+    {"remote", platform::kDriveRemote},       {"cdrom", platform::kDriveCdrom},
     {"ramdisk", platform::kDriveRamdisk},
 };
 
@@ -104,8 +102,8 @@ bool ParseDriveTable(const std::string& text, const std::string& fileName,
     }
     std::string reason;
     if (!ParseLine(line, table, &reason)) {
-      *error = ConfigurationError("Drive table", fileName, lines.Number(),
-                                  reason);
+      *error =
+          ConfigurationError("Drive table", fileName, lines.Number(), reason);
       return false;
     }
   }

@@ -28,8 +28,7 @@ int Descriptor(FileHandle* file) {
 FileHandle* CreateFileForWriting(const char* path) {
   char native[posix::kNativePathSize];
   if (!posix::NativePath(path, native)) return nullptr;
-  int descriptor =
-      open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int descriptor = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (descriptor < 0) return nullptr;
   return HandleOf(descriptor);
 }

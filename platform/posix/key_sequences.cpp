@@ -72,18 +72,26 @@ const KeyCodes* LetterKey(unsigned char letter) {
 // The key of `ESC [ n ~` (VT220 numbering).
 const KeyCodes* TildeKey(int number) {
   switch (number) {
-    case 1: case 7: return &kHome;
+    case 1:
+    case 7: return &kHome;
     case 2: return &kInsert;
     case 3: return &kDelete;
-    case 4: case 8: return &kEnd;
+    case 4:
+    case 8: return &kEnd;
     case 5: return &kPageUp;
     case 6: return &kPageDown;
-    case 11: case 12: case 13: case 14: case 15:
-      return &kF[number - 11];
-    case 17: case 18: case 19: case 20: case 21:
-      return &kF[number - 12];
-    case 23: case 24:
-      return &kF[number - 13];
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15: return &kF[number - 11];
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return &kF[number - 12];
+    case 23:
+    case 24: return &kF[number - 13];
     default: return nullptr;
   }
 }
@@ -144,8 +152,8 @@ SequenceMatch DecodeKeySequence(const unsigned char* bytes, size_t length,
     return SequenceMatch::Unknown;
   }
   Modifier modifier = FromParameter(count == 2 ? parameters[1] : 1);
-  const KeyCodes* key = bytes[final] == '~' ? TildeKey(parameters[0])
-                                            : LetterKey(bytes[final]);
+  const KeyCodes* key =
+      bytes[final] == '~' ? TildeKey(parameters[0]) : LetterKey(bytes[final]);
   if (key == nullptr) return SequenceMatch::Unknown;
   if (bytes[final] != '~' && count == 1) return SequenceMatch::Unknown;
   return Found(*key, modifier, lead, code);

@@ -13,10 +13,9 @@ namespace platform::posix {
 namespace {
 
 constexpr const char* kPrunedFileSystems[] = {
-    "proc",     "sysfs",      "devtmpfs",  "devpts", "cgroup",
-    "cgroup2",  "debugfs",    "tracefs",   "securityfs", "pstore",
-    "bpf",      "configfs",   "fusectl",   "mqueue", "hugetlbfs",
-    "binfmt_misc", "autofs"};
+    "proc",    "sysfs",   "devtmpfs",   "devpts",      "cgroup", "cgroup2",
+    "debugfs", "tracefs", "securityfs", "pstore",      "bpf",    "configfs",
+    "fusectl", "mqueue",  "hugetlbfs",  "binfmt_misc", "autofs"};
 
 std::vector<dev_t> gPrunedDevices;
 std::once_flag gPrunedDevicesLoaded;

@@ -75,8 +75,9 @@ uint32_t DriveType(const char* root) {
 bool VolumeIsReady(const char* root) {
   char native[posix::kNativePathSize];
   struct stat info;
-  return DriveType(root) != kDriveNoRootDir && posix::NativePath(root, native) &&
-         stat(native, &info) == 0 && S_ISDIR(info.st_mode);
+  return DriveType(root) != kDriveNoRootDir &&
+         posix::NativePath(root, native) && stat(native, &info) == 0 &&
+         S_ISDIR(info.st_mode);
 }
 
 uint32_t LogicalDriveStrings(uint32_t size, char* buffer) {

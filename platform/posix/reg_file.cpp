@@ -21,8 +21,10 @@ namespace {
 
 std::string Trimmed(const std::string& line) {
   size_t begin = 0, end = line.size();
-  while (begin < end && isspace(static_cast<unsigned char>(line[begin]))) ++begin;
-  while (end > begin && isspace(static_cast<unsigned char>(line[end - 1]))) --end;
+  while (begin < end && isspace(static_cast<unsigned char>(line[begin])))
+    ++begin;
+  while (end > begin && isspace(static_cast<unsigned char>(line[end - 1])))
+    --end;
   return line.substr(begin, end - begin);
 }
 
@@ -73,7 +75,8 @@ bool ValueLine(const std::string& line, RegistryValues* values,
     *reason = "a value line starts with a quoted name or @";
     return false;
   }
-  while (at < line.size() && isspace(static_cast<unsigned char>(line[at]))) ++at;
+  while (at < line.size() && isspace(static_cast<unsigned char>(line[at])))
+    ++at;
   if (at >= line.size() || line[at] != '=') {
     *reason = "\"=\" is missing after the value name";
     return false;
@@ -100,9 +103,11 @@ bool ValueLine(const std::string& line, RegistryValues* values,
       return false;
     }
     for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
-  } else if (data.compare(0, 3, "hex") == 0 && data.find(':') != std::string::npos) {
+  } else if (data.compare(0, 3, "hex") == 0 &&
+             data.find(':') != std::string::npos) {
     // hex: and the typed hex(N): forms alike: their bytes as they stand.
-    if (!HexBytes(data.substr(data.find(':') + 1), &bytes, reason)) return false;
+    if (!HexBytes(data.substr(data.find(':') + 1), &bytes, reason))
+      return false;
   } else {
     *reason = "unknown value data \"" + data + "\"";
     return false;
@@ -132,7 +137,8 @@ bool ParseRegistryFile(const std::string& text, const std::string& fileName,
     if (line.empty() || line[0] == ';') continue;
     std::string reason;
     if (!headerSeen) {
-      if (line == "REGEDIT4" || line == "Windows Registry Editor Version 5.00") {
+      if (line == "REGEDIT4" ||
+          line == "Windows Registry Editor Version 5.00") {
         headerSeen = true;
         continue;
       }

@@ -51,16 +51,15 @@ void FillFromStatx(const struct statx& info, FindEntry* entry) {
   }
 }
 
-constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME |
-    STATX_BTIME;
+constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE |
+                                STATX_ATIME | STATX_MTIME | STATX_BTIME;
 
 // Fills `entry` for `name` in the open directory `directory`.  False when
 // the entry is to be passed over (it vanished, or it is a pruned mount).
 bool DescribeEntry(int directory, const char* name, FindEntry* entry) {
   struct statx info;
-  if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-            kStatxMask, &info) != 0) {
+  if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kStatxMask,
+            &info) != 0) {
     return false;
   }
   if (S_ISLNK(info.stx_mode)) {
@@ -158,7 +157,8 @@ bool GetDirectoryId(const char* path, DirectoryId* id) {
       !S_ISDIR(info.st_mode)) {
     return false;
   }
-  *id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  *id = {static_cast<uint64_t>(info.st_dev),
+         static_cast<uint64_t>(info.st_ino)};
   return true;
 }
 

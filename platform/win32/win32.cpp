@@ -1,6 +1,6 @@
 // The platform layer on Win32: each operation forwards to the call it names.
-#include <windows.h>
 #include <conio.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,10 +40,9 @@ void FromWin32(const WIN32_FIND_DATAA& data, FindEntry* entry) {
 // Opens what `path` names, directories included (backup semantics), only to
 // ask about it; links are followed.
 HANDLE OpenForQuery(const char* path) {
-  return CreateFileA(path, 0,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                     nullptr);
+  return CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 }  // namespace
@@ -157,9 +156,9 @@ uint32_t RegistryCreate(RegistryHandle* root, const char* path,
                         uint32_t options, uint32_t access, void* security,
                         RegistryHandle** key) {
   HKEY created = nullptr;
-  LONG result = RegCreateKeyExA(
-      AsKey(root), path, 0, nullptr, options, access,
-      static_cast<LPSECURITY_ATTRIBUTES>(security), &created, nullptr);
+  LONG result = RegCreateKeyExA(AsKey(root), path, 0, nullptr, options, access,
+                                static_cast<LPSECURITY_ATTRIBUTES>(security),
+                                &created, nullptr);
   *key = reinterpret_cast<RegistryHandle*>(created);
   return static_cast<uint32_t>(result);
 }
