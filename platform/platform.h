@@ -157,7 +157,9 @@ bool CloseFile(FileHandle* file);
 // GetTempFileNameA makes them): the temporary file, open for writing.  Null
 // when it cannot be created, or when `path` names a directory.  On POSIX the
 // temporary file takes the permission bits, owner and group of the file it
-// will replace, as far as the process may set them.
+// will replace, as far as the process may set them.  On Win32 these calls
+// take the wide `\\?\` form of the names, so that a temporary name beside a
+// path of 259 characters may pass MAX_PATH.
 FileHandle* CreateReplacement(const char* path);
 // ReplaceFileA(path, temporary, 0, REPLACEFILE_IGNORE_MERGE_ERRORS, 0, 0),
 // or MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING |

@@ -183,9 +183,19 @@ class Traced(Case):
     def strace(self, *options):
         return ["strace", "-qq", "-o", os.devnull] + list(options)
 
+    def kavelo(self, args, drives, **kwargs):
+        return super().kavelo(args, drives, env=self.untraced_leaks(), **kwargs)
+
+    @staticmethod
+    def untraced_leaks():
+        # The sanitizers' leak check cannot run under ptrace.
+        options = os.environ.get("ASAN_OPTIONS", "")
+        return {"ASAN_OPTIONS": options + (":" if options else "") + "detect_leaks=0"}
+
     def start(self, args, wrapper):
         """Starts the program without waiting for it."""
-        env = self.runner.environment(tempfile.mkdtemp(dir=self.work), self.drives)
+        env = self.runner.environment(tempfile.mkdtemp(dir=self.work), self.drives,
+                                      env=self.untraced_leaks())
         return subprocess.Popen(wrapper + [self.runner.program] + args, env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
