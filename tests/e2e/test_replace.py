@@ -219,10 +219,10 @@ class Traced(Case):
         # The slowed run starts first and renames last: its database must
         # stand at the path, whole, and the others' must not be mixed in.
         target = self.db_arg()
-        for slowed in ("2+", "1", "6"):
+        for slowed in ("4+", "1", "6"):
             slow = self.start(["-LK", "-D", target, "-Tc", "slow"],
                               self.strace("-e", "trace=write", "-e",
-                                          "inject=write:delay_enter=400000:when=" + slowed))
+                                          "inject=write:delay_enter=800000:when=" + slowed))
             self.wait_for_temporary_file(slow)
             fast = [self.start(["-LK", "-D", target, "-Tc", "fast%d" % i], [])
                     for i in range(3)]
