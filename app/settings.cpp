@@ -13,12 +13,14 @@ constexpr char kSettingsKey[] = "Software\\Pelmar\\Database";
 // Open an existing key only, to query values, enumerate and be notified.
 constexpr uint32_t kSettingsAccess = 0x69;
 
-// Whether a file can be made at `path`: made and deleted again.
+// Whether the database can be written at `path`: the file that the writer
+// would write first is made and deleted again, so that a path passing the
+// test can be written, and nothing at the path itself is touched.
 bool CanCreate(const char* path) {
-  platform::FileHandle* file = platform::CreateFileForWriting(path);
+  platform::FileHandle* file = platform::CreateReplacement(path);
   if (file == nullptr) return false;
   platform::CloseFile(file);
-  platform::DeleteFileAt(path);
+  platform::AbandonReplacement();
   return true;
 }
 

@@ -13,8 +13,6 @@ DynString gDescription;
 
 namespace {
 
-constexpr char kTemporarySuffix[] = ".tmp";
-
 uint32_t WriteToPlatformFile(void* context, const void* bytes, uint32_t count) {
   uint32_t written = 0;
   platform::WriteToFile(static_cast<platform::FileHandle*>(context), bytes,
@@ -41,19 +39,19 @@ uint32_t WriteDatabaseTo(const WriteSink& sink, const char* driveLetters,
 
 namespace {
 
-// Writes the database into `target`, created afresh.  Returns a run result;
-// on failure a temporary target is deleted again.
-uint32_t WriteNewFile(const char* target, bool temporary,
-                      const char* driveLetters, uint32_t databaseTime) {
-  platform::FileHandle* file = platform::CreateFileForWriting(target);
-  if (file == nullptr) return kResultCannotCreate;
+// Writes the database into `file`, flushed to the disk when `flush` is set,
+// and closes it.  Returns a run result.
+uint32_t WriteAndClose(platform::FileHandle* file, bool flush,
+                       const char* driveLetters, uint32_t databaseTime) {
   WriteSink sink = {WriteToPlatformFile, file};
   uint32_t result = WriteDatabaseTo(sink, driveLetters, databaseTime);
+  if (result == kResultWritten && flush && !platform::FlushFile(file)) {
+    result = kResultCannotWrite;
+  }
   // A close can report a write that never reached the disk.
   if (!platform::CloseFile(file) && result == kResultWritten) {
     result = kResultCannotWrite;
   }
-  if (result != kResultWritten && temporary) platform::DeleteFileAt(target);
   return result;
 }
 
@@ -61,18 +59,24 @@ uint32_t WriteNewFile(const char* target, bool temporary,
 
 uint32_t WriteDatabase(const char* path, const char* driveLetters,
                        uint32_t databaseTime) {
-  size_t length = strlen(path);
-  if (length >= platform::kPathSize) return kResultCannotCreate;
+  if (strlen(path) >= platform::kPathSize) return kResultCannotCreate;
   if (platform::IsSpecialFile(path)) {
-    return WriteNewFile(path, false, driveLetters, databaseTime);
+    platform::FileHandle* file = platform::CreateFileForWriting(path);
+    if (file == nullptr) return kResultCannotCreate;
+    return WriteAndClose(file, false, driveLetters, databaseTime);
   }
-  char temporary[platform::kPathSize + sizeof kTemporarySuffix];
-  memcpy(temporary, path, length);
-  memcpy(temporary + length, kTemporarySuffix, sizeof kTemporarySuffix);
-  uint32_t result = WriteNewFile(temporary, true, driveLetters, databaseTime);
-  if (result != kResultWritten) return result;
-  if (!platform::MoveFileReplacing(temporary, path)) {
-    platform::DeleteFileAt(temporary);
+  // Every run writes a file of its own, which replaces the path only once it
+  // is whole and on the disk: whatever other runs do at the same time, the
+  // path holds one run's whole database.
+  platform::FileHandle* file = platform::CreateReplacement(path);
+  if (file == nullptr) return kResultCannotCreate;
+  uint32_t result = WriteAndClose(file, true, driveLetters, databaseTime);
+  if (result != kResultWritten) {
+    platform::AbandonReplacement();
+    return result;
+  }
+  if (!platform::CommitReplacement()) {
+    platform::AbandonReplacement();
     return kResultCannotCreate;
   }
   return kResultWritten;

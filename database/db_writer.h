@@ -17,9 +17,10 @@ extern DynString gDescription;
 uint32_t WriteDatabaseTo(const WriteSink& sink, const char* driveLetters,
                          uint32_t databaseTime);
 
-// Writes the database file at `path` (a native path).  Returns
-// kResultWritten, kResultCannotCreate or kResultCannotWrite.  The file is
-// written beside `path` and moved over it only when complete, so on failure
-// an earlier database stays as it was; a device or pipe is written in place.
+// Writes the database file at `path` (a native path; a link to a file is
+// written through).  Returns kResultWritten, kResultCannotCreate or
+// kResultCannotWrite.  The file is written beside `path` under a name of its
+// own and replaces it only when complete and flushed, so on failure an
+// earlier database stays as it was; a device or pipe is written in place.
 uint32_t WriteDatabase(const char* path, const char* driveLetters,
                        uint32_t databaseTime);

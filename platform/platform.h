@@ -142,10 +142,39 @@ bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
                  uint32_t* written);
 // CloseHandle: false when the close reports an error.
 bool CloseFile(FileHandle* file);
-// DeleteFileA.
-bool DeleteFileAt(const char* path);
-// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING).
-bool MoveFileReplacing(const char* from, const char* to);
+
+// Replacing a file whole: the new content goes to a temporary file of its
+// own beside the file, which takes the file's place only once complete.  One
+// replacement is under way at a time, from CreateReplacement until
+// CommitReplacement succeeds or AbandonReplacement; meanwhile an interrupt
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT; the console's Ctrl+C, Ctrl+Break and
+// close) deletes the temporary file before it ends the process as it would
+// have anyway.
+//
+// CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
+// CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0), `name` a fresh name in the
+// directory of the file that `path` names, links followed (as
+// GetTempFileNameA makes them): the temporary file, open for writing.  Null
+// when it cannot be created, or when `path` names a directory.  On POSIX the
+// temporary file takes the permission bits, owner and group of the file it
+// will replace, as far as the process may set them.  On Win32 these calls
+// take the wide `\\?\` form of the names, so that a temporary name beside a
+// path of 259 characters may pass MAX_PATH.
+FileHandle* CreateReplacement(const char* path);
+// ReplaceFileA(path, temporary, 0, REPLACEFILE_IGNORE_MERGE_ERRORS, 0, 0),
+// or MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING |
+// MOVEFILE_WRITE_THROUGH) when there is no file to replace; the temporary
+// file must be closed.  The replaced file's security and attributes stay.
+// On POSIX the rename is made durable too (the directory is flushed).  False
+// when the file could not be replaced: the temporary file is then left for
+// AbandonReplacement.
+bool CommitReplacement();
+// DeleteFileA(temporary): the replacement is given up; the temporary file
+// must be closed.
+void AbandonReplacement();
+// FlushFileBuffers: false when what was written may not have reached the
+// disk.
+bool FlushFile(FileHandle* file);
 // True when `path` exists and is neither a regular file nor a directory
 // (a device, a pipe): such a path is written in place.
 bool IsSpecialFile(const char* path);

@@ -60,15 +60,19 @@ TEST_F(WriterTest, BlocksFollowTheHeaderInOrderWithNothingBetween) {
   EXPECT_EQ(5u + 4u, sink_.writes.size());  // one per header field and block
 }
 
-TEST_F(WriterTest, ShortWriteReportsTwo) {
-  // Header writes are 1 to 5; the blocks follow.
-  for (int failing : {1, 3, 5, 6}) {
+TEST_F(WriterTest, EveryShortWriteReportsTwo) {
+  // Five header writes and three blocks: each write of the run fails once.
+  std::string name(200, 'n');
+  platform::FindEntry entry = {};
+  for (int failing = 0; failing <= 8; ++failing) {
     ASSERT_TRUE(RecordStoreOpen());
-    platform::FindEntry entry = {};
-    ASSERT_EQ(0u, RecordStoreAppend("C:", 2, "a", 1, entry));
+    for (int i = 0; i < 3500; ++i) {
+      ASSERT_EQ(0u, RecordStoreAppend("C:", 2, name.c_str(), 200, entry));
+    }
     sink_ = CollectingSink();
     sink_.shortAt = failing;
-    EXPECT_EQ(2u, Write("C")) << failing;
-    EXPECT_EQ(static_cast<size_t>(failing), sink_.writes.size());
+    EXPECT_EQ(failing == 0 ? 0u : 2u, Write("C")) << failing;
+    EXPECT_EQ(failing == 0 ? 8u : static_cast<size_t>(failing),
+              sink_.writes.size());
   }
 }
