@@ -12,10 +12,12 @@
 namespace {
 
 bool gFailNext = false;
+bool gFailed = false;  // an allocation failed since the operation began
 
 void* MaybeAllocate(size_t size) {
   if (gFailNext) {
     gFailNext = false;
+    gFailed = true;
     return nullptr;
   }
   return ::operator new(size, std::nothrow);
@@ -30,6 +32,12 @@ void Check(const DynString& text, const std::string& model) {
   if (text.Capacity() != 0 && text.Capacity() <= text.Length()) abort();
 }
 
+// An operation reports failure exactly when one of its allocations failed.
+void CheckOutcome(bool ok) {
+  if (ok == gFailed) abort();
+  gFailed = false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,12 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (!input.Empty()) {
     uint8_t op = input.Byte();
     gFailNext = (op & 0x80) != 0;
+    gFailed = false;
     switch (op & 0x7) {
       case 0: {  // assign fresh text, perhaps limited
         std::string value = input.Bytes(input.Byte() % 40);
         uint8_t limit = input.Byte();
         uint32_t maxLength = limit == 0xFF ? DynString::kAll : limit % 40;
         bool ok = text.Assign(value.c_str(), maxLength);
+        CheckOutcome(ok);
         model = value.substr(0, strlen(value.c_str()));
         if (maxLength != DynString::kAll && model.size() > maxLength) {
           model.resize(maxLength);
@@ -57,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t from = model.empty() ? 0 : input.Byte() % (model.size() + 1);
         uint32_t maxLength = input.Byte() % 40;
         bool ok = text.Assign(text.Text() + from, maxLength);
+        CheckOutcome(ok);
         // The text may hold NULs that a buffer write put there: Assign
         // stops at the first.
         std::string source = model.substr(from);
@@ -67,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2: {  // write into a buffer of a given size, then settle it
         uint32_t wanted = input.Byte() % 60;
         char* buffer = text.OpenBuffer(wanted);
+        CheckOutcome(buffer != nullptr);
         if (buffer == nullptr) {
           model.clear();
           break;
@@ -76,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t length = input.Byte() % 70;
         gFailNext = (input.Byte() & 1) != 0;
         bool ok = text.CloseBuffer(length);
+        CheckOutcome(ok);
         // The bytes beyond what was written are the buffer's old ones: only
         // the written part is known.
         if (!ok) {
@@ -90,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 3: {  // write into the present buffer up to a NUL
         char* buffer = text.OpenBuffer(DynString::kAll);
+        CheckOutcome(buffer != nullptr);
         if (buffer == nullptr) {
           model.clear();
           break;
@@ -98,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         memcpy(buffer, written.data(), written.size());
         if (input.Byte() & 1) buffer[written.size()] = '\0';
         gFailNext = (input.Byte() & 1) != 0;
-        if (!text.CloseBuffer(DynString::kAll)) {
+        bool ok = text.CloseBuffer(DynString::kAll);
+        CheckOutcome(ok);
+        if (!ok) {
           model.clear();
         } else {
           model.assign(text.Text(), text.Length());
