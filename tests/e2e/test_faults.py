@@ -153,6 +153,10 @@ class InjectedFaults(Case):
             self.skipTest("strace injects into the POSIX port's system calls")
         if shutil.which("strace") is None:
             self.skipTest("strace is not installed")
+        probe = subprocess.run(["strace", "-o", os.devnull, "true"],
+                               capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("strace cannot trace here: %r" % probe.stderr[-200:])
         self.root = self.make_tree("k", self.TREE)
         self.drives = {"K": ("fixed", self.root)}
         self.log = self.path("trace.log")
