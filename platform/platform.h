@@ -104,6 +104,10 @@ struct RegistryHandle;
 // Work done once at process start.  Returns false with a message (one line,
 // ending in a line feed) when the platform's configuration cannot be used.
 bool Initialize(char* message, size_t messageSize);
+// Work done before the stored settings are first read, and only then: a run
+// that reads none is not stopped by configuration it never uses.  Returns
+// false with a message, as Initialize does.
+bool PrepareSettings(char* message, size_t messageSize);
 
 // GetDriveTypeA(root), root being `X:\`.
 uint32_t DriveType(const char* root);

@@ -64,7 +64,12 @@ char* DynString::OpenBuffer(uint32_t size) {
     length_ = 0;
     return data_;
   }
-  if (size > capacity_ && !TakeBuffer(size + kGrowthMargin)) return nullptr;
+  // A string without a buffer needs one even for no bytes: null means that
+  // memory ran out.
+  if ((data_ == nullptr || size > capacity_) &&
+      !TakeBuffer(size + kGrowthMargin)) {
+    return nullptr;
+  }
   length_ = size;
   return data_;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/platform.h"
 
 using platform::posix::DriveTable;
@@ -34,7 +36,7 @@ TEST(DriveTable, ParsesLettersTypesAndRoots) {
 
 TEST(DriveTable, MalformedLinesNameFileAndLine) {
   struct Case {
-    const char* text;
+    std::string text;
     const char* error;
   };
   const Case cases[] = {
@@ -52,6 +54,24 @@ TEST(DriveTable, MalformedLinesNameFileAndLine) {
        "path.\n"},
       {"C fixed /a\nc fixed /b\n",
        "Drive table t, line 2: drive C is listed twice.\n"},
+      // A NUL would make every path of the drive its root; other control
+      // bytes are shown escaped, never passed to the terminal.
+      {std::string("C fixed /a\0/b\n", 14),
+       "Drive table t, line 1: the root directory \"/a\\x00/b\" holds a "
+       "control character.\n"},
+      {"C fixed /a\x1b[2J\x7f\n",
+       "Drive table t, line 1: the root directory \"/a\\x1b[2J\\x7f\" holds a "
+       "control character.\n"},
+      {"C fixed /a\tb\n",
+       "Drive table t, line 1: the root directory \"/a\\x09b\" holds a "
+       "control character.\n"},
+      {"\x1b]0;owned\x07 fixed /\n",
+       "Drive table t, line 1: \"\\x1b]0;owned\\x07\" is not a drive "
+       "letter.\n"},
+      {"C fixed /caf\xc3\xa9\nD fl\xc3\xb6ppy /\n",
+       "Drive table t, line 2: unknown drive type \"fl\xc3\xb6ppy\" "
+       "(removable, "
+       "fixed, remote, cdrom or ramdisk).\n"},
   };
   for (const Case& c : cases) {
     DriveTable table;

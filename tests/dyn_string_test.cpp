@@ -78,6 +78,13 @@ TEST(DynString, BufferOpenedAndSettled) {
   text.CloseBuffer(3);
   EXPECT_STREQ("hel", text.Text());
   EXPECT_EQ(3u, text.Length());
+
+  // A buffer of no bytes for a string that has none yet is a buffer still
+  // (found by the fuzzer: it gave null, as if memory had run out).
+  DynString empty;
+  ASSERT_NE(nullptr, empty.OpenBuffer(0));
+  EXPECT_TRUE(empty.CloseBuffer(0));
+  EXPECT_STREQ("", empty.Text());
 }
 
 TEST(DynString, OpenBufferOfAllKeepsOrCreates) {

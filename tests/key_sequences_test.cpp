@@ -77,3 +77,61 @@ TEST(KeySequences, PrefixesWaitAndStrangersAreUnknown) {
     EXPECT_EQ(SequenceMatch::Unknown, Decode(unknown, &lead, &code)) << unknown;
   }
 }
+
+// Every key of the table with each modifier, against the codes _getch is
+// documented to give: F1-F10 0x3B-0x44, Shift 0x54-0x5D, Ctrl 0x5E-0x67,
+// Alt 0x68-0x71; F11/F12 0x85/0x86, Shift 0x87/0x88, Ctrl 0x89/0x8A, Alt
+// 0x8B/0x8C; the cursor block as Microsoft's extended-code table lists it.
+TEST(KeySequences, EveryKeyAndModifierGivesTheDocumentedCode) {
+  struct Key {
+    const char* name;
+    const char* final;  // `~` keys: their number; letter keys: the letter
+    bool cursorBlock;
+    int codes[4];  // none, Shift, Ctrl, Alt
+  };
+  const Key keys[] = {
+      {"F1", "P", false, {0x3B, 0x54, 0x5E, 0x68}},
+      {"F2", "Q", false, {0x3C, 0x55, 0x5F, 0x69}},
+      {"F3", "R", false, {0x3D, 0x56, 0x60, 0x6A}},
+      {"F4", "S", false, {0x3E, 0x57, 0x61, 0x6B}},
+      {"F5", "15", false, {0x3F, 0x58, 0x62, 0x6C}},
+      {"F6", "17", false, {0x40, 0x59, 0x63, 0x6D}},
+      {"F7", "18", false, {0x41, 0x5A, 0x64, 0x6E}},
+      {"F8", "19", false, {0x42, 0x5B, 0x65, 0x6F}},
+      {"F9", "20", false, {0x43, 0x5C, 0x66, 0x70}},
+      {"F10", "21", false, {0x44, 0x5D, 0x67, 0x71}},
+      {"F11", "23", true, {0x85, 0x87, 0x89, 0x8B}},
+      {"F12", "24", true, {0x86, 0x88, 0x8A, 0x8C}},
+      {"Home", "H", true, {0x47, 0x47, 0x77, 0x97}},
+      {"Up", "A", true, {0x48, 0x48, 0x8D, 0x98}},
+      {"Page Up", "5", true, {0x49, 0x49, 0x84, 0x99}},
+      {"Left", "D", true, {0x4B, 0x4B, 0x73, 0x9B}},
+      {"Right", "C", true, {0x4D, 0x4D, 0x74, 0x9D}},
+      {"End", "F", true, {0x4F, 0x4F, 0x75, 0x9F}},
+      {"Down", "B", true, {0x50, 0x50, 0x91, 0xA0}},
+      {"Page Down", "6", true, {0x51, 0x51, 0x76, 0xA1}},
+      {"Insert", "2", true, {0x52, 0x52, 0x92, 0xA2}},
+      {"Delete", "3", true, {0x53, 0x53, 0x93, 0xA3}},
+  };
+  // xterm's modifier parameters for none, Shift, Ctrl and Alt.
+  const char* parameters[4] = {"", "2", "5", "3"};
+  for (const Key& key : keys) {
+    bool letter = key.final[0] >= 'A';
+    for (int modifier = 0; modifier < 4; ++modifier) {
+      std::string bytes = "\x1b[";
+      if (modifier == 0) {
+        bytes += letter ? key.final : std::string(key.final) + "~";
+      } else if (letter) {
+        bytes += std::string("1;") + parameters[modifier] + key.final;
+      } else {
+        bytes += std::string(key.final) + ";" + parameters[modifier] + "~";
+      }
+      int lead = -1, code = -1;
+      SCOPED_TRACE(std::string(key.name) + " modifier " +
+                   std::to_string(modifier));
+      ASSERT_EQ(SequenceMatch::Key, Decode(bytes, &lead, &code));
+      EXPECT_EQ(key.cursorBlock && modifier != 3 ? 0xE0 : 0, lead);
+      EXPECT_EQ(key.codes[modifier], code);
+    }
+  }
+}

@@ -43,7 +43,19 @@ TEST(RegistryFile, ParsesValuesAndReportsLines) {
       {"REGEDIT4\n[K\n",
        "Registry file u.reg, line 2: the key does not end "
        "in \"]\".\n"},
+      // A quoted line cannot drive the terminal; 8-bit text stays readable.
+      {"REGEDIT4\n[K]\n\"A\"=\x1b[31m\xc3\xa9\r\n",
+       "Registry file u.reg, line 3: unknown value data "
+       "\"\\x1b[31m\xc3\xa9\".\n"},
+      {"\xEF\xBB\xBF\xEF\xBB\xBFREGEDIT4\n",
+       "Registry file u.reg, line 1: the file does "
+       "not start with REGEDIT4.\n"},
   };
+  // A byte-order mark may stand before the header, once.
+  ASSERT_TRUE(ParseRegistryFile(
+      "\xEF\xBB\xBFREGEDIT4\r\n[K]\r\n\"A\"=\"b\"\r\n", "u.reg", &keys, &error))
+      << error;
+  EXPECT_EQ(std::string("b\0", 2), keys["K"].at("A"));
   for (const auto& [text, message] : bad) {
     EXPECT_FALSE(ParseRegistryFile(text, "u.reg", &keys, &error)) << text;
     EXPECT_EQ(message, error);

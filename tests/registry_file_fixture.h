@@ -1,5 +1,6 @@
 // A test with a registry of its own: the POSIX port reads HKEY_CURRENT_USER
-// from the REGEDIT4 file that KAVELO_REGISTRY names, when it initializes.
+// from the REGEDIT4 file that KAVELO_REGISTRY names, when the settings are
+// about to be read.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ class RegistryFileTest : public testing::Test {
     environment_.Restore();
     char message[256];
     platform::Initialize(message, sizeof message);
+    platform::PrepareSettings(message, sizeof message);
   }
 
   // Makes `text` the registry, with the built-in drive table.
@@ -30,6 +32,7 @@ class RegistryFileTest : public testing::Test {
     environment_.Unset("KAVELO_DRIVES");
     char message[256];
     ASSERT_TRUE(platform::Initialize(message, sizeof message)) << message;
+    ASSERT_TRUE(platform::PrepareSettings(message, sizeof message)) << message;
   }
 
   ScopedTempDir dir_;

@@ -15,6 +15,15 @@ TEST(Win32Platform, InitializeFailsCriticalErrorsSilently) {
 }
 
 TEST(Win32Platform, DirectoryIdOfDriveRootAndItsSpelling) {
+  // `C:` alone names the drive's current directory: make that another
+  // directory than the root, so that only reading `C:` as `C:\` passes.
+  char saved[MAX_PATH];
+  ASSERT_NE(0u, GetCurrentDirectoryA(sizeof saved, saved));
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\windows"));
+  struct Restore {
+    const char* path;
+    ~Restore() { SetCurrentDirectoryA(path); }
+  } restore = {saved};
   platform::DirectoryId bare, rooted;
   ASSERT_TRUE(platform::GetDirectoryId("C:", &bare));
   ASSERT_TRUE(platform::GetDirectoryId("C:\\", &rooted));

@@ -1,6 +1,7 @@
 // Where the POSIX port's configuration comes from: the drive table and the
 // registry file, each named by a variable or found in kavelo's
-// configuration directory, read once at start.
+// configuration directory.  The drive table is read once at start, the
+// registry file only when the stored settings are read.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/config_lines.h"
 #include "platform/posix/internal.h"
 
 namespace platform {
@@ -44,7 +46,7 @@ bool ReadConfiguration(const std::string& path, const char* what,
   if (file == nullptr) {
     if (errno == ENOENT) return true;
     snprintf(message, messageSize, "Cannot read %s %s: %s.\n", what,
-             path.c_str(), strerror(errno));
+             Escaped(path).c_str(), strerror(errno));
     return false;
   }
   char chunk[4096];
@@ -55,7 +57,8 @@ bool ReadConfiguration(const std::string& path, const char* what,
   bool failed = ferror(file) != 0;
   fclose(file);
   if (failed) {
-    snprintf(message, messageSize, "Cannot read %s %s.\n", what, path.c_str());
+    snprintf(message, messageSize, "Cannot read %s %s.\n", what,
+             Escaped(path).c_str());
     return false;
   }
   *found = true;
@@ -81,7 +84,7 @@ bool Initialize(char* message, size_t messageSize) {
   }
   if (!found && named) {
     snprintf(message, messageSize, "Cannot read drive table %s: %s.\n",
-             drives.c_str(), strerror(ENOENT));
+             posix::Escaped(drives).c_str(), strerror(ENOENT));
     return false;
   }
   if (found && !posix::ParseDriveTable(text, drives, &table, &error)) {
@@ -90,11 +93,17 @@ bool Initialize(char* message, size_t messageSize) {
   }
 
   posix::InstallDriveTable(std::move(table));
+  return true;
+}
 
+bool PrepareSettings(char* message, size_t messageSize) {
+  bool named = false;
+  bool found = false;
+  std::string text;
+  std::string error;
   // A missing registry file is a registry without keys.
   std::string registry =
       posix::ConfigurationFile("KAVELO_REGISTRY", "user.reg", &named);
-  text.clear();
   posix::RegistryKeys keys;
   if (!posix::ReadConfiguration(registry, "registry file", &text, &found,
                                 message, messageSize)) {

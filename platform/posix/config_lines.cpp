@@ -12,10 +12,26 @@ bool LineReader::Next(std::string* line) {
   return true;
 }
 
+std::string Escaped(const std::string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string shown;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      shown += "\\x";
+      shown += kDigits[byte >> 4];
+      shown += kDigits[byte & 0xF];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 std::string ConfigurationError(const char* kind, const std::string& fileName,
                                unsigned lineNumber, const std::string& reason) {
-  return std::string(kind) + " " + fileName + ", line " +
-         std::to_string(lineNumber) + ": " + reason + ".\n";
+  return std::string(kind) + " " + Escaped(fileName) + ", line " +
+         std::to_string(lineNumber) + ": " + Escaped(reason) + ".\n";
 }
 
 }  // namespace platform::posix

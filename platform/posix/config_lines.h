@@ -24,6 +24,11 @@ class LineReader {
   unsigned number_ = 0;
 };
 
+// `text` with its control bytes (below 0x20, and 0x7F) shown as `\xNN`, so
+// that it cannot drive the terminal it is printed to; every other byte,
+// 8-bit ones included, as it is.
+std::string Escaped(const std::string& text);
+
 // "<kind> FILE, line N: reason.\n", with control bytes of the file name and
 // the reason shown escaped, so that a line quoted from the file cannot
 // drive the terminal.

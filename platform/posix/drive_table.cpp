@@ -78,6 +78,14 @@ bool ParseLine(const std::string& line, DriveTable* table,
                                  "\" is not an absolute path";
     return false;
   }
+  for (char c : root) {
+    // A NUL would cut the path short, and other control bytes have no place
+    // in a directory anyone means to list.
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      *reason = "the root directory \"" + root + "\" holds a control character";
+      return false;
+    }
+  }
   if (table->type[index] != 0) {
     *reason = std::string("drive ") + static_cast<char>('A' + index) +
               " is listed twice";

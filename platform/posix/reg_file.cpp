@@ -121,7 +121,11 @@ bool ValueLine(const std::string& line, RegistryValues* values,
 bool ParseRegistryFile(const std::string& text, const std::string& fileName,
                        RegistryKeys* keys, std::string* error) {
   keys->clear();
-  LineReader lines(text);
+  // Editors that save UTF-8 may put a byte-order mark before the header.
+  static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+  size_t start = text.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
+  const std::string body = text.substr(start);
+  LineReader lines(body);
   std::string raw;
   RegistryValues* current = nullptr;
   bool headerSeen = false;

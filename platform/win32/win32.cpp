@@ -55,6 +55,8 @@ bool Initialize(char*, size_t) {
   return true;
 }
 
+bool PrepareSettings(char*, size_t) { return true; }  // the real registry
+
 uint32_t DriveType(const char* root) { return GetDriveTypeA(root); }
 
 bool VolumeIsReady(const char* root) {

@@ -1,6 +1,8 @@
 """Limits and failures: long paths, loops, failed writes, odd targets."""
 
 import os
+import re
+import shutil
 import subprocess
 import unittest
 
@@ -133,3 +135,126 @@ class KernelFileSystems(Case):
                              wrapper=wrapper)
         self.assert_ok(result)
         self.assertEqual([b"K:\\kept\\k.txt"], self.database().paths())
+
+
+class InjectedFaults(Case):
+    """Failures the system reports at one call of a run, injected with strace:
+    the run is traced once to number its calls, then repeated with call N
+    failing, for every call of interest.  The same program over the same tree
+    makes the same calls, so the numbers hold."""
+
+    TREE = {"top.txt": b"t", "a/f.txt": b"f", "a/b/g.txt": b"g",
+            "a/b/h.txt": b"h", "c/i.txt": b"i", "c/d/e/j.txt": b"j",
+            "empty": None}
+
+    def setUp(self):
+        super().setUp()
+        if self.runner.name != "native":
+            self.skipTest("strace injects into the POSIX port's system calls")
+        if shutil.which("strace") is None:
+            self.skipTest("strace is not installed")
+        probe = subprocess.run(["strace", "-o", os.devnull, "true"],
+                               capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("strace cannot trace here: %r" % probe.stderr[-200:])
+        self.root = self.make_tree("k", self.TREE)
+        self.drives = {"K": ("fixed", self.root)}
+        self.log = self.path("trace.log")
+        self.calls = {}
+
+    def run_traced(self, syscall, inject=None):
+        """Runs over drive K with `syscall` traced (and `inject`, an strace
+        injection); returns the result and the traced calls."""
+        wrapper = ["strace", "-qq", "-y", "-o", self.log, "-e", "trace=" + syscall]
+        if inject:
+            wrapper += ["-e", "inject=%s:%s" % (syscall, inject)]
+        # LeakSanitizer cannot run under a tracer.
+        result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives,
+                             wrapper=wrapper, env={"ASAN_OPTIONS": "detect_leaks=0"})
+        with open(self.log) as f:
+            calls = [l for l in f.read().splitlines() if l.startswith(syscall + "(")]
+        os.remove(self.log)
+        return result, calls
+
+    def drive_path(self, native):
+        self.assertTrue(native == self.root or native.startswith(self.root + "/"))
+        return ("K:" + native[len(self.root):].replace("/", "\\")).encode()
+
+    def without(self, paths, gone):
+        """`paths` less the entry `gone` (a drive path) and all below it."""
+        return [p for p in paths if p != gone and not p.startswith(gone + b"\\")]
+
+    def numbered(self, syscall, pattern):
+        """The numbers of the calls of `syscall` in a clean run that match
+        `pattern`, each with the match's first group."""
+        clean, calls = self.run_traced(syscall)
+        self.assert_ok(clean)
+        self.full = self.database().paths()
+        self.assertEqual(6, len(self.full))
+        chosen = [(n + 1, m.group(1)) for n, m in
+                  enumerate(re.match(pattern, c) for c in calls) if m]
+        self.assertTrue(chosen, calls)
+        return chosen
+
+    def each_failure(self, syscall, pattern, error):
+        """For every traced call of `syscall` matching `pattern` (a regular
+        expression whose first group is the native path concerned), yields
+        that path and the result and database of the run where it fails."""
+        chosen = self.numbered(syscall, pattern)
+        for number, native in chosen:
+            os.remove(self.path("files.dbs"))
+            result, _ = self.run_traced(syscall, "error=%s:when=%d" % (error, number))
+            self.assert_ok(result)
+            yield native, result, self.database()
+        self.calls[syscall] = len(chosen)
+
+    def test_entries_that_vanish_between_read_and_lookup(self):
+        for directory_and_name, result, db in self.each_failure(
+                "statx", r'statx\(\d+<(.*?>, "[^"]*)"', "ENOENT"):
+            directory, name = directory_and_name.split('>, "')
+            gone = self.drive_path(os.path.join(directory, name))
+            self.assertEqual(b"K", db.letters)
+            self.assertEqual(self.without(self.full, gone), db.paths(), gone)
+
+    def test_directories_removed_replaced_or_unreadable(self):
+        pattern = r'openat\(AT_FDCWD<[^>]*>, "(%s(?:/[^"]*)?)", \S*O_DIRECTORY' % (
+            re.escape(self.root))
+        # Each error in turn; the root's own failure leaves the drive empty.
+        for kind in ("ENOENT", "ENOTDIR", "EACCES"):
+            for native, result, db in self.each_failure("openat", pattern, kind):
+                gone = self.drive_path(native)
+                expected = [] if native == self.root else self.without(self.full, gone)
+                self.assertEqual(b"K", db.letters)
+                self.assertEqual(expected, db.paths(), (kind, gone))
+        self.assertEqual(7, self.calls["openat"])
+
+    def test_directory_reads_that_fail(self):
+        for native, result, db in self.each_failure(
+                "getdents64", r'getdents64\(\d+<(.*?)>, .* = [1-9]\d*$', "EIO"):
+            gone = self.drive_path(native)
+            expected = [] if native == self.root else self.without(self.full, gone)
+            self.assertEqual(expected, db.paths(), gone)
+
+    def test_creating_and_renaming_the_database_fail_once(self):
+        # Each write, the flush and the close fail in test_replace.
+        target = self.db_arg()
+        temporary = re.escape(os.path.dirname(target)) + r"/\.kv\d+-\d+\.tmp"
+        cannot_create = b"Cannot create file %s.\n" % target.encode()
+        steps = [
+            ("openat", r'openat\(AT_FDCWD<[^>]*>, "(%s)"' % temporary, "EACCES",
+             1, cannot_create),
+            ("rename", r'rename\("(%s)"' % temporary, "EXDEV", 1, cannot_create),
+        ]
+        earlier = b"an earlier database"
+        points = 0
+        for syscall, pattern, error, code, message in steps:
+            for number, _ in self.numbered(syscall, pattern):
+                with open(self.path("files.dbs"), "wb") as f:
+                    f.write(earlier)
+                result, _ = self.run_traced(syscall, "error=%s:when=%d" % (error, number))
+                self.assertEqual((code, message), (result.returncode, result.stderr),
+                                 (syscall, number))
+                self.assertEqual(earlier, self.read())
+                self.assert_no_leftovers()
+                points += 1
+        self.assertEqual(2, points)

@@ -199,6 +199,13 @@ class Drives(Case):
                           "(removable, fixed, remote, cdrom or ramdisk).\n" % table
                           ).encode(), result.stderr)
         self.assertFalse(os.path.exists(self.path("files.dbs")))
+        # A file name that would drive the terminal is shown escaped.
+        missing = self.path("drives\x1b[2J")
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {},
+                             env={"KAVELO_DRIVES": missing})
+        self.assertEqual((1, ("Cannot read drive table %s\\x1b[2J: No such file "
+                              "or directory.\n" % self.path("drives")).encode()),
+                         (result.returncode, result.stderr))
 
     def test_drive_not_ready_is_skipped_quietly(self):
         if not self.runner.can_make_drive_not_ready:

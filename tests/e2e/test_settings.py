@@ -116,3 +116,32 @@ class StoredSettings(Case):
                              cwd=self.path("cwd"))
         self.assert_ok(result)
         self.assertEqual(b"EK", self.database(os.path.join("cwd", "FILES.DBS")).letters)
+
+    def test_registry_file_is_read_only_when_settings_are(self):
+        if self.runner.name != "native":
+            self.skipTest("the registry file belongs to the POSIX port")
+        registry = self.path("user.reg")
+        with open(registry, "wb") as f:
+            f.write(b"REGEDIT4\n[K]\n\"A\"=\x1b]0;owned\x07\n")
+        target = self.path("given.dbs")
+        env = {"KAVELO_REGISTRY": registry}
+        result = self.kavelo(["-LK", "-D", target], self.drives, env=env)
+        self.assert_ok(result)
+        self.assertEqual(b"K", self.database("given.dbs").letters)
+        for args in (["-LK"], ["-D", target]):
+            result = self.kavelo(args, self.drives, env=env, program=self.program)
+            self.assertEqual(
+                (1, b"Registry file " + registry.encode() + b", line 3: unknown "
+                    b"value data \"\\x1b]0;owned\\x07\".\n"),
+                (result.returncode, result.stderr), args)
+
+    def test_registry_file_may_start_with_a_byte_order_mark(self):
+        if self.runner.name != "native":
+            self.skipTest("the registry file belongs to the POSIX port")
+        registry = self.path("user.reg")
+        with open(registry, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + registry_file({"Drives": "d"}).encode())
+        result = self.kavelo([], self.drives, env={"KAVELO_REGISTRY": registry},
+                             program=self.program)
+        self.assert_ok(result)
+        self.assertEqual(b"D", self.default_database().letters)
