@@ -8,8 +8,10 @@
 // Walks `directory` (a path without a trailing `\`, such as `C:`) and
 // everything below it, appending one record per file to the record store.
 // Returns kResultWritten when the walk ran to its end and kResultNoMemory
-// when memory for the store cannot be obtained.  Unreadable directories yield
-// nothing and no error.
+// when memory for the store, or for the walk's list of directories entered
+// through links, cannot be obtained.  Unreadable directories yield nothing
+// and no error.  A link is followed unless it leads back to a directory on
+// the current path, or to one the walk has already entered through a link.
 uint32_t WalkDirectory(const char* directory);
 
 // The name to record and walk for an entry.  An ANSI search reports a name

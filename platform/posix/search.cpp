@@ -130,6 +130,10 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
   if (search->directory == nullptr) return false;
   int descriptor = dirfd(search->directory);
   while (struct dirent* found = readdir(search->directory)) {
+    // A Windows path cannot carry a `\` in a name: joined into `X:\dir\name`
+    // it would read as several parts (`a\..\..` leaves the drive).  Windows
+    // never reports such a name, so neither does this search.
+    if (strchr(found->d_name, '\\') != nullptr) continue;
     if (found->d_name[0] == '.') {
       // Described by name and kind only, as platform.h allows.
       CopyName(found->d_name, entry);
