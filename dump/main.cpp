@@ -132,6 +132,8 @@ int main(int argc, char** argv) {
   // The reader's own buffer takes whole chunks: no second copy in stdio.
   setvbuf(file, nullptr, _IONBF, 0);
   SetStdoutBinary();
+  // Output passes whole chunks of its own: one write each.
+  setvbuf(stdout, nullptr, _IONBF, 0);
   int code;
   {
     DatabaseReader reader({ReadFromFile, file});

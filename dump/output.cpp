@@ -6,14 +6,35 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// "00" to "99", so that two digits take one copy.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+
+constexpr DigitPairs kDigitPairs;
+
 size_t FormatUnsigned(uint64_t value, char* out) {
   char digits[20];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (size_t i = 0; i < count; ++i) out[i] = digits[count - 1 - i];
+  char* at = digits + sizeof digits;
+  while (value >= 100) {
+    at -= 2;
+    memcpy(at, kDigitPairs.text + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    at -= 2;
+    memcpy(at, kDigitPairs.text + 2 * value, 2);
+  } else {
+    *--at = static_cast<char>('0' + value);
+  }
+  size_t count = static_cast<size_t>(digits + sizeof digits - at);
+  memcpy(out, at, count);
   return count;
 }
 
@@ -24,24 +45,19 @@ size_t FormatSigned(int64_t value, char* out) {
 }
 
 void PutTwoDigits(uint32_t value, char* out) {
-  out[0] = static_cast<char>('0' + value / 10);
-  out[1] = static_cast<char>('0' + value % 10);
+  memcpy(out, kDigitPairs.text + 2 * value, 2);
 }
 
-// Seconds since 1970 UTC as 2024-05-01T12:00:00Z, for years 0 to 9999.  The
+// Writes day `days` after 1970-01-01 (up to year 9999) as 2024-05-01.  The
 // days become a civil date the way the proleptic Gregorian calendar counts
-// them in eras of 400 years (146097 days), from 0000-03-01 on, so that the
-// leap day ends each counted year.
-size_t FormatIso(int64_t seconds, char* out) {
-  int64_t days = seconds / 86400;
-  int64_t second = seconds % 86400;
-  if (second < 0) {
-    second += 86400;
-    --days;
-  }
-  days += 719468;  // 0000-03-01 to 1970-01-01
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  auto dayOfEra = static_cast<uint32_t>(days - era * 146097);
+// them in eras of 400 years (146097 days) from 0000-03-01 on, so that the
+// leap day ends each counted year; unsigned arithmetic keeps the divisions
+// cheap.
+void PutDate(int64_t days, char* out) {
+  // 0000-03-01 to 1970-01-01, 719468 days; day 0 of the 400-year era.
+  auto fromEra = static_cast<uint32_t>(days + 719468);
+  uint32_t era = fromEra / 146097;
+  uint32_t dayOfEra = fromEra - era * 146097;
   uint32_t yearOfEra =
       (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   uint32_t dayOfYear =
@@ -49,18 +65,39 @@ size_t FormatIso(int64_t seconds, char* out) {
   uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
   uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
   uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  auto year = static_cast<uint32_t>(era * 400 + yearOfEra + (month <= 2));
-  auto daySecond = static_cast<uint32_t>(second);
+  uint32_t year = era * 400 + yearOfEra + (month <= 2);
   PutTwoDigits(year / 100, out);
   PutTwoDigits(year % 100, out + 2);
   out[4] = '-';
   PutTwoDigits(month, out + 5);
   out[7] = '-';
   PutTwoDigits(day, out + 8);
+}
+
+// Seconds since 1970 UTC as 2024-05-01T12:00:00Z.  Files of one tree share
+// few days, so the last day's text is kept.
+size_t FormatIso(int64_t seconds, char* out) {
+  static int64_t lastDay = INT64_MIN;
+  static char lastDate[10];
+  int64_t days;
+  uint32_t daySecond;
+  if (seconds >= 0) {
+    days = seconds / 86400;
+    daySecond = static_cast<uint32_t>(seconds - days * 86400);
+  } else {
+    days = -((-seconds + 86399) / 86400);
+    daySecond = static_cast<uint32_t>(seconds - days * 86400);
+  }
+  if (days != lastDay) {
+    PutDate(days, lastDate);
+    lastDay = days;
+  }
+  memcpy(out, lastDate, 10);
+  uint32_t minutes = daySecond / 60;
   out[10] = 'T';
-  PutTwoDigits(daySecond / 3600, out + 11);
+  PutTwoDigits(minutes / 60, out + 11);
   out[13] = ':';
-  PutTwoDigits(daySecond / 60 % 60, out + 14);
+  PutTwoDigits(minutes % 60, out + 14);
   out[16] = ':';
   PutTwoDigits(daySecond % 60, out + 17);
   out[19] = 'Z';

@@ -10,7 +10,7 @@
 // Standard output, or any stream, in chunks of kChunk bytes.
 class Output {
  public:
-  static constexpr size_t kChunk = 1 << 16;
+  static constexpr size_t kChunk = 1 << 18;
 
   explicit Output(FILE* file) : file_(file) {}
   Output(const Output&) = delete;
