@@ -25,8 +25,8 @@
 namespace {
 
 constexpr uint32_t kBlockSize = 350000;
-constexpr size_t kPathSize = 260;      // Win32's MAX_PATH
-constexpr size_t kPatternTail = 4;     // "\*.*"
+constexpr size_t kPathSize = 260;   // Win32's MAX_PATH
+constexpr size_t kPatternTail = 4;  // "\*.*"
 constexpr size_t kDentsBufferSize = 32768;
 // Each level adds at least two characters to a path of under 260.
 constexpr int kMaxDepth = 130;
@@ -91,8 +91,8 @@ int32_t StoredTime(const struct statx_timestamp& stamp) {
             stamp.tv_nsec / 100;
   }
   if (ticks >> 63) return -1;
-  int64_t utc = static_cast<int64_t>(ticks / kTicksPerSecond) -
-                kSeconds1601To1970;
+  int64_t utc =
+      static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
   int64_t local = utc + gBias;
   if (local < -kSeconds1900To1970) return 0;
   if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) return -1;
@@ -167,8 +167,7 @@ void Walk(int fd, char* path, size_t length, int depth) {
       if (depth + 1 >= kMaxDepth) continue;
       int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (child < 0) continue;
-      gPath[depth + 1] = {info.stx_dev_major, info.stx_dev_minor,
-                          info.stx_ino};
+      gPath[depth + 1] = {info.stx_dev_major, info.stx_dev_minor, info.stx_ino};
       path[length] = '\\';
       memcpy(path + length + 1, name, nameLength + 1);
       Walk(child, path, length + 1 + nameLength, depth + 1);
@@ -199,8 +198,10 @@ int main(int argc, char** argv) {
   if (gOut < 0) Fail(argv[3]);
   // Header: signature and mark, empty creator and description, the drive
   // letter, the database time.
-  uint8_t header[17] = {'V', 'A', 'N', 'T', 'O', 'R', 'E', 'X', 4, 0, 0,
-                        static_cast<uint8_t>(argv[2][0]), 0};
+  uint8_t header[17] = {'V', 'A', 'N', 'T',
+                        'O', 'R', 'E', 'X',
+                        4,   0,   0,   static_cast<uint8_t>(argv[2][0]),
+                        0};
   PutUint32(static_cast<uint32_t>(now), header + 13);
   WriteAll(header, 17);
 

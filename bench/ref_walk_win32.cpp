@@ -69,8 +69,8 @@ uint64_t Ticks(const FILETIME& time) {
 int32_t StoredTime(const FILETIME& time) {
   uint64_t ticks = Ticks(time);
   if (ticks >> 63) return -1;
-  int64_t utc = static_cast<int64_t>(ticks / kTicksPerSecond) -
-                kSeconds1601To1970;
+  int64_t utc =
+      static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
   int64_t local = utc + gBias;
   if (local < -kSeconds1900To1970) return 0;
   if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) return -1;
@@ -99,20 +99,18 @@ void AddRecord(const char* directory, size_t length, const char* name,
 
 bool Identify(const char* path, uint64_t* volume, uint64_t* index) {
   char root[4] = {path[0], ':', '\\', '\0'};  // `X:` alone is not the root
-  HANDLE file = CreateFileA(path[1] == ':' && path[2] == '\0' ? root : path,
-                            0,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(path[1] == ':' && path[2] == '\0' ? root : path, 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   BOOL ok = GetFileInformationByHandle(file, &info);
   CloseHandle(file);
   if (!ok) return false;
   *volume = info.dwVolumeSerialNumber;
-  *index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-           info.nFileIndexLow;
+  *index =
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
 }
 
@@ -178,14 +176,16 @@ int main(int argc, char** argv) {
     gBias = static_cast<int64_t>(Ticks(local) - Ticks(utc)) /
             static_cast<int64_t>(kTicksPerSecond);
   }
-  int64_t now = static_cast<int64_t>(Ticks(utc) / kTicksPerSecond) -
-                kSeconds1601To1970;
+  int64_t now =
+      static_cast<int64_t>(Ticks(utc) / kTicksPerSecond) - kSeconds1601To1970;
 
   gOut = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (gOut == INVALID_HANDLE_VALUE) Fail("CreateFileA");
-  uint8_t header[17] = {'V', 'A', 'N', 'T', 'O', 'R', 'E', 'X', 4, 0, 0,
-                        static_cast<uint8_t>(argv[1][0]), 0};
+  uint8_t header[17] = {'V', 'A', 'N', 'T',
+                        'O', 'R', 'E', 'X',
+                        4,   0,   0,   static_cast<uint8_t>(argv[1][0]),
+                        0};
   PutUint32(static_cast<uint32_t>(now), header + 13);
   WriteAll(header, sizeof header);
 
