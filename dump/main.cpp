@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "database/reader.h"
@@ -103,15 +104,17 @@ int Dump(DatabaseReader* reader, const DumpOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char** patternTexts = new (std::nothrow) const char*[argc + 1];
-  auto* patterns = new (std::nothrow) MatchPattern[argc + 1];
+  std::unique_ptr<const char*[]> patternTexts(new (std::nothrow)
+                                                  const char*[argc + 1]);
+  std::unique_ptr<MatchPattern[]> patterns(new (std::nothrow)
+                                               MatchPattern[argc + 1]);
   if (patternTexts == nullptr || patterns == nullptr) {
     fputs("kavelo-dump: cannot allocate memory\n", stderr);
     return kExitCannotRead;
   }
   DumpOptions options;
   char error[512];
-  if (!ParseDumpOptions(argc, argv, patternTexts, &options, error,
+  if (!ParseDumpOptions(argc, argv, patternTexts.get(), &options, error,
                         sizeof error)) {
     fprintf(stderr, "kavelo-dump: %s\nTry 'kavelo-dump -h' for the usage.\n",
             error);
@@ -137,10 +140,8 @@ int main(int argc, char** argv) {
   int code;
   {
     DatabaseReader reader({ReadFromFile, file});
-    code = Dump(&reader, options, patterns);
+    code = Dump(&reader, options, patterns.get());
   }
   fclose(file);
-  delete[] patterns;
-  delete[] patternTexts;
   return code;
 }
