@@ -48,12 +48,17 @@ void PutTwoDigits(uint32_t value, char* out) {
   memcpy(out, kDigitPairs.text + 2 * value, 2);
 }
 
-// Writes day `days` after 1970-01-01 (up to year 9999) as 2024-05-01.  The
-// days become a civil date the way the proleptic Gregorian calendar counts
-// them in eras of 400 years (146097 days) from 0000-03-01 on, so that the
-// leap day ends each counted year; unsigned arithmetic keeps the divisions
-// cheap.
-void PutDate(int64_t days, char* out) {
+struct CivilDate {
+  uint32_t year;
+  uint32_t month;
+  uint32_t day;
+};
+
+// Day `days` after 1970-01-01 (up to year 9999).  The days become a civil
+// date the way the proleptic Gregorian calendar counts them in eras of 400
+// years (146097 days) from 0000-03-01 on, so that the leap day ends each
+// counted year; unsigned arithmetic keeps the divisions cheap.
+CivilDate DateOfDay(int64_t days) {
   // 0000-03-01 to 1970-01-01, 719468 days; day 0 of the 400-year era.
   auto fromEra = static_cast<uint32_t>(days + 719468);
   uint32_t era = fromEra / 146097;
@@ -65,17 +70,23 @@ void PutDate(int64_t days, char* out) {
   uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
   uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
   uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  uint32_t year = era * 400 + yearOfEra + (month <= 2);
-  PutTwoDigits(year / 100, out);
-  PutTwoDigits(year % 100, out + 2);
+  return {era * 400 + yearOfEra + (month <= 2), month, day};
+}
+
+// Writes 2024-05-01.
+void PutDate(const CivilDate& date, char* out) {
+  PutTwoDigits(date.year / 100, out);
+  PutTwoDigits(date.year % 100, out + 2);
   out[4] = '-';
-  PutTwoDigits(month, out + 5);
+  PutTwoDigits(date.month, out + 5);
   out[7] = '-';
-  PutTwoDigits(day, out + 8);
+  PutTwoDigits(date.day, out + 8);
 }
 
 // Seconds since 1970 UTC as 2024-05-01T12:00:00Z.  Files of one tree share
-// few days, so the last day's text is kept.
+// few days, so the last day's text is kept.  A new day is written twice,
+// rather than copied from the kept text at once: a wide read of bytes that
+// were just stored one by one stalls the processor.
 size_t FormatIso(int64_t seconds, char* out) {
   static int64_t lastDay = INT64_MIN;
   static char lastDate[10];
@@ -83,16 +94,18 @@ size_t FormatIso(int64_t seconds, char* out) {
   uint32_t daySecond;
   if (seconds >= 0) {
     days = seconds / 86400;
-    daySecond = static_cast<uint32_t>(seconds - days * 86400);
   } else {
     days = -((-seconds + 86399) / 86400);
-    daySecond = static_cast<uint32_t>(seconds - days * 86400);
   }
-  if (days != lastDay) {
-    PutDate(days, lastDate);
+  daySecond = static_cast<uint32_t>(seconds - days * 86400);
+  if (days == lastDay) {
+    memcpy(out, lastDate, 10);
+  } else {
+    CivilDate date = DateOfDay(days);
+    PutDate(date, out);
+    PutDate(date, lastDate);
     lastDay = days;
   }
-  memcpy(out, lastDate, 10);
   uint32_t minutes = daySecond / 60;
   out[10] = 'T';
   PutTwoDigits(minutes / 60, out + 11);
