@@ -83,29 +83,32 @@ void PutDate(const CivilDate& date, char* out) {
   PutTwoDigits(date.day, out + 8);
 }
 
-// Seconds since 1970 UTC as 2024-05-01T12:00:00Z.  Files of one tree share
-// few days, so the last day's text is kept.  A new day is written twice,
-// rather than copied from the kept text at once: a wide read of bytes that
-// were just stored one by one stalls the processor.
+// Day `days` after 1970-01-01, for 1900-03-01 to 2100-02-28, where every
+// fourth year is a leap year: counted from 1900-03-01, the leap day ends every
+// fourth counted year.  A listing formats three times a record; this is a
+// few multiplications fewer than DateOfDay.
+CivilDate DateOfDayNear1970(int64_t days) {
+  auto from1900 = static_cast<uint32_t>(days + 25508);  // since 1900-03-01
+  uint32_t years = (4 * from1900 + 3) / 1461;
+  uint32_t dayOfYear = from1900 - 1461 * years / 4;
+  uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
+  uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  return {1900 + years + (month <= 2), month, day};
+}
+
+// Seconds since 1970 UTC as 2024-05-01T12:00:00Z.
 size_t FormatIso(int64_t seconds, char* out) {
-  static int64_t lastDay = INT64_MIN;
-  static char lastDate[10];
   int64_t days;
-  uint32_t daySecond;
   if (seconds >= 0) {
     days = seconds / 86400;
   } else {
     days = -((-seconds + 86399) / 86400);
   }
-  daySecond = static_cast<uint32_t>(seconds - days * 86400);
-  if (days == lastDay) {
-    memcpy(out, lastDate, 10);
-  } else {
-    CivilDate date = DateOfDay(days);
-    PutDate(date, out);
-    PutDate(date, lastDate);
-    lastDay = days;
-  }
+  auto daySecond = static_cast<uint32_t>(seconds - days * 86400);
+  // From 1900-03-01, to 2100-01-01.
+  bool near1970 = days >= -25508 && days < 47482;
+  PutDate(near1970 ? DateOfDayNear1970(days) : DateOfDay(days), out);
   uint32_t minutes = daySecond / 60;
   out[10] = 'T';
   PutTwoDigits(minutes / 60, out + 11);
