@@ -179,9 +179,12 @@ def peak_rss_kib(tools, env, work):
     return peaks
 
 
-def hyperfine(tools, env, runs, warmup, json_path, prepare=None):
+def hyperfine(tools, env, runs, warmup, json_path, prepare=None,
+              ignore_failure=False):
     argv = ["hyperfine", "-N", "--style", "basic", "--runs", str(runs),
             "--warmup", str(warmup), "--export-json", json_path]
+    if ignore_failure:
+        argv.append("--ignore-failure")
     if prepare:
         argv += ["--prepare", prepare]
     for tool in tools:
@@ -362,8 +365,48 @@ def bench_native(args, report, work, kavelo, ref, name, cold):
                      tools, timed, {}, files, "reference walker")
 
 
+def bench_dump(args, report, work, dump, name):
+    """kavelo-dump over the tree's database, against grep for a text that does
+    not occur (the pass over the file) and cat (the bytes alone)."""
+    _, _, out = prepare_tree(work, name)
+    db = os.path.join(out, "kavelo-parallel.dbs")
+    listing = os.path.join(out, "kavelo-dump.txt")
+    with open(listing, "wb") as f:
+        run([dump, db], stdout=f)
+    absent = "kavelo-absent-text"
+    tools = [
+        Tool("grep -c -a -F", ["grep", "-c", "-a", "-F", absent, db],
+             note="LC_ALL=C, a text that does not occur"),
+        Tool("kavelo-dump --check", [dump, "--check", db]),
+        Tool("kavelo-dump --summary", [dump, "--summary", db]),
+        Tool("kavelo-dump --match", [dump, "--match", absent + "*", db],
+             note="matches nothing"),
+        Tool("cat database", ["cat", db], note="to /dev/null"),
+        Tool("cat listing", ["cat", listing],
+             note="the listing's %s bytes" % "{:,}".format(
+                 os.path.getsize(listing))),
+        Tool("kavelo-dump", [dump, db], note="the listing, to /dev/null"),
+    ]
+    env = dict(os.environ, LC_ALL="C")
+    timed = hyperfine(tools, env, args.runs, 1,
+                      os.path.join(work, "hyperfine-%s-dump.json" % name),
+                      ignore_failure=True)
+    rss = peak_rss_kib([t for t in tools if t.name != "grep -c -a -F"], env,
+                       work)
+    files = sum(1 for _ in open(listing, "rb")) - 5
+    report.table("kavelo-dump on the %s tree's database (%s bytes), warm: "
+                 "median of %d runs" % (name, "{:,}".format(os.path.getsize(db)),
+                                        args.runs),
+                 tools, timed, rss, files, "grep -c -a -F")
+    floor = timed["cat database"]["median"] + timed["cat listing"]["median"]
+    report.add("")
+    report.add("Listing against cat of the database plus cat of its text: "
+               "%.2f×" % (timed["kavelo-dump"]["median"] / floor))
+
+
 def bench_tiny(args, work):
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
+    dump = build_preset("release", "kavelo-dump", "kavelo-dump")
     ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
                            os.path.join(work, "bin", "ref_walk"), [])
     root, drives, out = prepare_tree(work, "tiny")
@@ -531,6 +574,7 @@ def main(argv):
     wine = not args.no_wine and bool(shutil.which(wine_loader()))
     log("building")
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
+    dump = build_preset("release", "kavelo-dump", "kavelo-dump")
     ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
                            os.path.join(work, "bin", "ref_walk"), [])
     if wine:
@@ -555,6 +599,7 @@ def main(argv):
     for name in args.trees:
         bench_native(args, report, work, kavelo, ref, name,
                      cold and name in args.cold_trees)
+        bench_dump(args, report, work, dump, name)
     if wine:
         for name in args.wine_trees:
             bench_wine(args, report, work, name, kavelo_exe, ref_exe)

@@ -26,6 +26,10 @@ namespace format {
 constexpr char kSignature[] = "VANTOREX\x04";
 constexpr uint32_t kSignatureSize = 9;
 constexpr uint8_t kFormatMark = 0x04;
+// Where the format mark stands, after the eight letters of the signature.
+constexpr uint32_t kMarkOffset = kSignatureSize - 1;
+// The creator, the description and the drive letters, each ended by NUL.
+constexpr uint32_t kHeaderTextCount = 3;
 
 // Size of the database time that ends the header.
 constexpr uint32_t kTimeSize = 4;

@@ -1,0 +1,305 @@
+"""kavelo-dump: the reader of the database, beside kavelo in the build."""
+
+import csv
+import datetime
+import io
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+import harness
+from harness import Case, Database, encode_record
+
+HEADER = b"VANTOREX\x04Nightly\0Caf\xe9 <all>\0CDE\0" + struct.pack("<I", 1714564800)
+RECORDS = [
+    (b"C:\\Docs\\a.txt", 1709208000, 0, -1, 5),
+    (b'C:\\Docs\\Caf\xe9, "menu".TXT', 2147483647, 86399, 951782400, 4294967295),
+    (b"D:\\Caf\xc3\xa9\\x<1>.txt", 1, -2147483648, 1714564800, 0),
+    (b"D:\\ctl\x01.txt", 0, 0, 0, 7),
+]
+SMALL = HEADER + b"".join(encode_record(*r) for r in RECORDS)
+
+LIST_HEADER = (b"creator: Nightly\ndescription: Caf\xe9 <all>\ndrives: CDE\n"
+               b"time: 2024-05-01T12:00:00Z\n")
+LIST_LINES = [
+    b"C:\\Docs\\a.txt\t2024-02-29T12:00:00Z\t0\t-1\t5\n",
+    b'C:\\Docs\\Caf\xe9, "menu".TXT\t2038-01-19T03:14:07Z\t1970-01-01T23:59:59Z'
+    b"\t2000-02-29T00:00:00Z\t4294967295\n",
+    b"D:\\Caf\xc3\xa9\\x<1>.txt\t1970-01-01T00:00:01Z\t1901-12-13T20:45:52Z"
+    b"\t2024-05-01T12:00:00Z\t0\n",
+    b"D:\\ctl\x01.txt\t0\t0\t0\t7\n",
+]
+RAW_LINES = [
+    b"C:\\Docs\\a.txt\t1709208000\t0\t-1\t5\n",
+    b'C:\\Docs\\Caf\xe9, "menu".TXT\t2147483647\t86399\t951782400\t4294967295\n',
+    b"D:\\Caf\xc3\xa9\\x<1>.txt\t1\t-2147483648\t1714564800\t0\n",
+    b"D:\\ctl\x01.txt\t0\t0\t0\t7\n",
+]
+CSV_TITLES = b"path,last_write,creation,last_access,size\r\n"
+CSV_LINES = [
+    b"C:\\Docs\\a.txt,2024-02-29T12:00:00Z,0,-1,5\r\n",
+    b'"C:\\Docs\\Caf<E9>, ""menu"".TXT",2038-01-19T03:14:07Z,'
+    b"1970-01-01T23:59:59Z,2000-02-29T00:00:00Z,4294967295\r\n",
+    b"D:\\Caf\xc3\xa9\\x<3C>1>.txt,1970-01-01T00:00:01Z,1901-12-13T20:45:52Z,"
+    b"2024-05-01T12:00:00Z,0\r\n",
+    b"D:\\ctl\x01.txt,0,0,0,7\r\n",
+]
+JSON_HEADER = (b'{"creator":"Nightly","description":"Caf<E9> <3C>all>",'
+               b'"drives":"CDE","time":"2024-05-01T12:00:00Z"}\n')
+JSON_LINES = [
+    b'{"path":"C:\\\\Docs\\\\a.txt","last_write":"2024-02-29T12:00:00Z",'
+    b'"creation":"0","last_access":"-1","size":5}\n',
+    b'{"path":"C:\\\\Docs\\\\Caf<E9>, \\"menu\\".TXT",'
+    b'"last_write":"2038-01-19T03:14:07Z","creation":"1970-01-01T23:59:59Z",'
+    b'"last_access":"2000-02-29T00:00:00Z","size":4294967295}\n',
+    b'{"path":"D:\\\\Caf\xc3\xa9\\\\x<3C>1>.txt","last_write":"1970-01-01T00:00:01Z",'
+    b'"creation":"1901-12-13T20:45:52Z","last_access":"2024-05-01T12:00:00Z",'
+    b'"size":0}\n',
+    b'{"path":"D:\\\\ctl\\u0001.txt","last_write":"0","creation":"0",'
+    b'"last_access":"0","size":7}\n',
+]
+
+# Runs a command, its output discarded, and prints its peak memory (kB).
+PEAK_OF_CHILD = """
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+"""
+
+
+def unescape(text):
+    """The bytes behind a path as --json and --csv give it."""
+    return re.sub(rb"<([0-9A-F]{2})>", lambda m: bytes([int(m.group(1), 16)]),
+                  text.encode("utf-8"))
+
+
+def iso(seconds):
+    if seconds in (0, -1):
+        return str(seconds)
+    moment = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+    return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+class DumpCase(Case):
+    def setUp(self):
+        super().setUp()
+        name = "kavelo-dump" + os.path.splitext(self.runner.program)[1]
+        program = os.path.join(os.path.dirname(self.runner.program), name)
+        if self.runner.name == "native":
+            self.dump_program = program
+        else:  # the program must lie on a drive the runner maps
+            self.dump_program = os.path.join(self.tmp, name)
+            shutil.copy2(program, self.dump_program)
+
+    def write_db(self, data, name="files.dbs"):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def dump(self, args, name="files.dbs"):
+        return self.runner.run(list(args) + [self.db_arg(name)], {},
+                               program=self.dump_program)
+
+    def assert_dump(self, args, stdout, name="files.dbs"):
+        result = self.dump(args, name)
+        self.assertEqual((0, stdout, b""),
+                         (result.returncode, result.stdout, result.stderr), args)
+
+
+class Forms(DumpCase):
+    def test_each_form_of_a_small_database(self):
+        self.write_db(SMALL)
+        summary = (LIST_HEADER + b"records: 4\ntotal size: 4294967307\n"
+                   b"drive C: 2\ndrive D: 2\ndrive E: 0\n")
+        cases = [
+            ([], LIST_HEADER + b"\n" + b"".join(LIST_LINES)),
+            (["--raw"], LIST_HEADER.replace(b"2024-05-01T12:00:00Z", b"1714564800")
+             + b"\n" + b"".join(RAW_LINES)),
+            (["--csv"], CSV_TITLES + b"".join(CSV_LINES)),
+            (["--json"], JSON_HEADER + b"".join(JSON_LINES)),
+            (["-0"], b"".join(r[0] + b"\0" for r in RECORDS)),
+            (["--summary"], summary),
+            (["--check"], b""),
+        ]
+        for args, stdout in cases:
+            self.assert_dump(args, stdout)
+
+    def test_json_and_csv_give_back_every_byte(self):
+        self.write_db(SMALL)
+        lines = self.dump(["--json", "--raw"]).stdout.decode("utf-8").splitlines()
+        header = json.loads(lines[0])
+        self.assertEqual(b"Caf\xe9 <all>", unescape(header["description"]))
+        self.assertEqual(1714564800, header["time"])
+        objects = [json.loads(line) for line in lines[1:]]
+        self.assertEqual(RECORDS, [
+            (unescape(o["path"]), o["last_write"], o["creation"],
+             o["last_access"], o["size"]) for o in objects])
+        text = self.dump(["--csv", "--raw"]).stdout.decode("utf-8")
+        rows = list(csv.reader(io.StringIO(text, newline="")))
+        self.assertEqual(["path", "last_write", "creation", "last_access", "size"],
+                         rows[0])
+        self.assertEqual(RECORDS, [(unescape(r[0]),) + tuple(int(v) for v in r[1:])
+                                   for r in rows[1:]])
+
+    def test_match_keeps_what_any_pattern_matches(self):
+        self.write_db(SMALL)
+        cases = [
+            (["caf*"], [1]),  # the name only: D:'s Café is a directory
+            (["d:\\CAF*"], [2]),  # a \ makes it the whole path
+            (["?.TXT", "*MENU*"], [0, 1]),
+            (["*.txt"], [0, 1, 2, 3]),
+            (["*.t?t", "*.txt"], [0, 1, 2, 3]),  # one line per record
+            (["x<1>.txt"], [2]),
+            (["a.tx"], []),
+            (["*\\*\\*"], [0, 1, 2]),
+        ]
+        if self.runner.name == "native":
+            # Code page 1252's É and é; Wine recodes such arguments.
+            cases.append(([b"CAF\xc9*"], [1]))
+        for patterns, kept in cases:
+            args = []
+            for pattern in patterns:
+                args += ["--match", pattern]
+            self.assert_dump(args + ["-0"],
+                             b"".join(RECORDS[i][0] + b"\0" for i in kept))
+        only = ["--match=caf*"]
+        self.assert_dump(only, LIST_HEADER + b"\n" + LIST_LINES[1])
+        self.assert_dump(only + ["--csv"], CSV_TITLES + CSV_LINES[1])
+        self.assert_dump(only + ["--json"], JSON_HEADER + JSON_LINES[1])
+        self.assert_dump(only + ["--summary"], LIST_HEADER + (
+            b"records: 1\ntotal size: 4294967295\n"
+            b"drive C: 1\ndrive D: 0\ndrive E: 0\n"))
+
+
+class Malformed(DumpCase):
+    def test_first_fault_after_the_whole_records_before_it(self):
+        # The header takes 36 bytes; the first record 30, the second 41.
+        two = HEADER + encode_record(*RECORDS[0]) + encode_record(*RECORDS[1])
+        self.assertEqual((36, 107), (len(HEADER), len(two)))
+        begun = LIST_HEADER + b"\n"
+        cases = [
+            (b"", b"", b"offset 0: expected the signature VANTOREX, "
+             b"found the end of the file"),
+            (b"VANTOR", b"", b"offset 6: expected the signature VANTOREX, "
+             b"found the end of the file"),
+            (b"VANTOREY" + two[8:], b"", b"offset 7: expected the signature "
+             b"VANTOREX, found byte 0x59"),
+            (b"VANTOREX\x03" + two[9:], b"", b"offset 8: expected the format "
+             b"mark 0x04, found byte 0x03"),
+            (two[:8], b"", b"offset 8: expected the format mark 0x04, found "
+             b"the end of the file"),
+            (two[:12], b"", b"offset 12: expected the NUL ending the creator "
+             b"text that starts at offset 9, found the end of the file"),
+            (two[:30], b"", b"offset 30: expected the NUL ending the drive "
+             b"letters that starts at offset 28, found the end of the file"),
+            (two[:34], b"", b"offset 34: expected the 4-byte database time "
+             b"that starts at offset 32, found the end of the file"),
+            (two[:70], begun + LIST_LINES[0], b"offset 70: expected the NUL "
+             b"ending the path of the record that starts at offset 66, found "
+             b"the end of the file"),
+            (two[:91], begun + LIST_LINES[0], b"offset 91: expected the times "
+             b"and size (16 bytes) of the record that starts at offset 66, "
+             b"found the end of the file"),
+            (two[:104], begun + LIST_LINES[0], b"offset 104: expected the "
+             b"times and size (16 bytes) of the record that starts at offset "
+             b"66, found the end of the file"),
+        ]
+        for data, stdout, message in cases:
+            self.write_db(data)
+            expected = b"kavelo-dump: " + self.db_arg().encode() + b": " + message
+            for args, out in (([], stdout), (["--check"], b"")):
+                result = self.dump(args)
+                self.assertEqual((1, out, self.text(expected + b"\n")),
+                                 (result.returncode, result.stdout,
+                                  result.stderr), (data, args))
+
+    def test_database_much_larger_than_the_buffer_in_the_same_memory(self):
+        if self.runner.name != "native":
+            self.skipTest("the peak memory of a process is measured natively")
+        record = encode_record(b"C:\\" + b"d\\" * 40 + b"file.txt", 1, 2, 3, 4)
+        small, large = HEADER + record * 1000, HEADER + record * 600000
+        peaks = []
+        for data in (small, large):
+            self.write_db(data)
+            for args in (["--check"], [], ["--json"]):
+                # Measured from a small process of its own: a child's peak
+                # starts from what its parent had when it forked.
+                done = subprocess.run(
+                    [sys.executable, "-c", PEAK_OF_CHILD, self.dump_program]
+                    + args + [self.path("files.dbs")],
+                    check=True, capture_output=True, text=True)
+                peaks.append(int(done.stdout))  # kilobytes
+        self.assertGreater(len(large), 60 << 20)
+        for small_peak, large_peak in zip(peaks[:3], peaks[3:]):
+            self.assertLess(large_peak - small_peak, 2048, peaks)
+
+
+class CommandLine(DumpCase):
+    def test_usage_and_wrong_command_lines(self):
+        self.write_db(SMALL)
+        result = self.runner.run(["-h"], {}, program=self.dump_program)
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        self.assertTrue(result.stdout.startswith(
+            self.text(b"kavelo-dump v%s\nusage: kavelo-dump [options] FILE\n"
+                      % harness.VERSION.encode())), result)
+        try_help = b"Try 'kavelo-dump -h' for the usage.\n"
+        db = self.db_arg().encode()
+        cases = [
+            (["--bogus", self.db_arg()], b"unknown option --bogus\n"),
+            ([], b"no database file given\n"),
+            (["--match"], b"--match needs a pattern\n"),
+            (["--csv", "--json", self.db_arg()],
+             b"--csv and --json cannot be combined\n"),
+            ([self.db_arg(), "other"],
+             b"more than one file given: " + db + b" and other\n"),
+        ]
+        for args, message in cases:
+            result = self.runner.run(args, {}, program=self.dump_program)
+            self.assertEqual(
+                (2, b"", self.text(b"kavelo-dump: " + message + try_help)),
+                (result.returncode, result.stdout, result.stderr), args)
+        result = self.dump(["--check"], "missing.dbs")
+        self.assertEqual((2, b""), (result.returncode, result.stdout))
+        self.assertTrue(result.stderr.startswith(
+            b"kavelo-dump: cannot open " + self.db_arg("missing.dbs").encode()
+            + b": "), result)
+
+
+class RoundTrip(DumpCase):
+    def test_lists_exactly_what_kavelo_wrote(self):
+        root = self.make_tree("k", {"a.txt": b"hello", "Docs/b.dat": b"0123456789",
+                                    "Docs/Sub/c": b"", "empty": None})
+        times = {"a.txt": (1300000000, 1300000100),
+                 "Docs/b.dat": (1709208000, 1709208060),
+                 "Docs/Sub/c": (951782400, 951782400)}
+        for name, (write, access) in times.items():
+            self.set_times(os.path.join(root, name), write, access)
+        result = self.kavelo(["-LK", "-D", self.db_arg(), "-TcNightly"],
+                             {"K": ("fixed", root)})
+        self.assert_ok(result)
+        db = Database(self.read())
+        expected = []
+        for name, (write, access) in times.items():
+            creation = self.birth_time(os.path.join(root, name))
+            expected.append(b"\t".join([
+                b"K:\\" + name.replace("/", "\\").encode(), iso(write).encode(),
+                iso(creation).encode(), iso(access).encode(),
+                str(os.path.getsize(os.path.join(root, name))).encode()]))
+        result = self.dump([])
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        head, _, listing = result.stdout.partition(b"\n\n")
+        self.assertEqual(b"creator: Nightly\ndescription: \ndrives: K\ntime: "
+                         + iso(db.time).encode(), head)
+        lines = listing.splitlines()
+        self.assertEqual(sorted(expected), sorted(lines))
+        # In the file's own order, as the other forms give it too.
+        self.assertEqual(db.paths(), [line.split(b"\t")[0] for line in lines])
+        self.assert_dump(["-0"], b"".join(p + b"\0" for p in db.paths()))
+        raw = self.dump(["--json", "--raw"]).stdout.decode("utf-8").splitlines()
+        self.assertEqual(db.records, [
+            (unescape(o["path"]), o["last_write"], o["creation"],
+             o["last_access"], o["size"]) for o in map(json.loads, raw[1:])])
+        self.assert_dump(["--check"], b"")
