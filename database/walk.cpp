@@ -6,6 +6,7 @@
 #include "database/read_ahead.h"
 #include "database/record_store.h"
 #include "database/result.h"
+#include "support/memory.h"
 
 namespace {
 
@@ -29,31 +30,102 @@ bool SameDirectory(const platform::DirectoryId& a,
   return a.volume == b.volume && a.index == b.index;
 }
 
+// The directories one drive's walk has entered through a link: links that
+// never loop can still multiply the walk (two links to the next directory,
+// level after level, double it at each level), so each such directory is
+// entered once.  An open-addressing set that takes memory only when the
+// first link is met.
+struct LinkedDirectories {
+  struct Slot {
+    platform::DirectoryId id;
+    bool used;
+  };
+  Slot* slots = nullptr;
+  size_t capacity = 0;  // a power of two, or 0
+  size_t count = 0;
+};
+
+constexpr size_t kFirstCapacity = 16;
+
+size_t SlotOf(const platform::DirectoryId& id, size_t capacity) {
+  uint64_t hash = (id.index ^ (id.volume << 17)) * 0x9E3779B97F4A7C15ull;
+  return static_cast<size_t>(hash >> 32) & (capacity - 1);
+}
+
+// The slot holding `id`, or the free slot where it belongs.
+LinkedDirectories::Slot* Find(const LinkedDirectories& set,
+                              const platform::DirectoryId& id) {
+  size_t at = SlotOf(id, set.capacity);
+  while (set.slots[at].used && !SameDirectory(set.slots[at].id, id)) {
+    at = (at + 1) & (set.capacity - 1);
+  }
+  return &set.slots[at];
+}
+
+// Doubles the set (or starts it).  False when the memory cannot be obtained;
+// the set is then unchanged.
+bool Grow(LinkedDirectories* set) {
+  size_t capacity = set->capacity == 0 ? kFirstCapacity : set->capacity * 2;
+  size_t bytes = capacity * sizeof(LinkedDirectories::Slot);
+  auto* slots = static_cast<LinkedDirectories::Slot*>(memory::Allocate(bytes));
+  if (slots == nullptr) return false;
+  memset(slots, 0, bytes);
+  LinkedDirectories grown = {slots, capacity, set->count};
+  for (size_t i = 0; i < set->capacity; ++i) {
+    if (set->slots[i].used) *Find(grown, set->slots[i].id) = set->slots[i];
+  }
+  memory::Release(set->slots);
+  *set = grown;
+  return true;
+}
+
 // True when the link at `path` leads to a directory on the current path, or
 // to one that cannot be identified: entering either might never end.
-bool LeadsBack(const char* path, const Level* level) {
-  platform::DirectoryId target;
-  if (!platform::GetDirectoryId(path, &target)) return true;
+// Otherwise `*target` is the directory it leads to.
+bool LeadsBack(const char* path, const Level* level,
+               platform::DirectoryId* target) {
+  if (!platform::GetDirectoryId(path, target)) return true;
   for (; level != nullptr; level = level->parent) {
     if (!level->idKnown) {
       level->idValid = platform::GetDirectoryId(level->path, &level->id);
       level->idKnown = true;
     }
-    if (level->idValid && SameDirectory(level->id, target)) return true;
+    if (level->idValid && SameDirectory(level->id, *target)) return true;
   }
   return false;
 }
 
+// Whether the link at `path` is entered: not when it leads back (above), nor
+// when this walk has entered its target through a link before.  Returns
+// kResultNoMemory when the set cannot grow to remember the target.
+uint32_t AdmitLink(const char* path, const Level* level,
+                   LinkedDirectories* linked, bool* enter) {
+  *enter = false;
+  platform::DirectoryId target;
+  if (LeadsBack(path, level, &target)) return kResultWritten;
+  if (linked->capacity != 0 && Find(*linked, target)->used) {
+    return kResultWritten;
+  }
+  if ((linked->count + 1) * 2 > linked->capacity && !Grow(linked)) {
+    return kResultNoMemory;
+  }
+  *Find(*linked, target) = {target, true};
+  ++linked->count;
+  *enter = true;
+  return kResultWritten;
+}
+
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
-                   AheadTask* ahead);
+                   LinkedDirectories* linked, AheadTask* ahead);
 
 // Records the file `name` of `directory`, or walks the subdirectory `name`
 // through `buffer`, the directory's level buffer.  Every decision about
 // entering is taken here, on the walk's thread, in the walk's order: a
 // read-ahead (`ahead`) of a subdirectory not entered is dropped.
 uint32_t Visit(const char* directory, size_t length, char* buffer,
-               const Level* self, const char* name, size_t nameLength,
-               const platform::FindEntry& entry, AheadTask* ahead) {
+               const Level* self, LinkedDirectories* linked, const char* name,
+               size_t nameLength, const platform::FindEntry& entry,
+               AheadTask* ahead) {
   if ((entry.attributes & platform::kAttributeDirectory) == 0) {
     return RecordStoreAppend(directory, length, name, nameLength, entry);
   }
@@ -67,20 +139,23 @@ uint32_t Visit(const char* directory, size_t length, char* buffer,
   memcpy(buffer, directory, length);
   buffer[length] = '\\';
   memcpy(buffer + length + 1, name, nameLength + 1);
-  if ((entry.attributes & platform::kAttributeReparsePoint) != 0 &&
-      LeadsBack(buffer, self)) {
-    ReadAheadDrop(ahead);
-    return kResultWritten;
+  if ((entry.attributes & platform::kAttributeReparsePoint) != 0) {
+    bool enter;
+    uint32_t result = AdmitLink(buffer, self, linked, &enter);
+    if (result != kResultWritten || !enter) {
+      ReadAheadDrop(ahead);
+      return result;
+    }
   }
   Level child = {self, buffer, false, false, {}};
-  return WalkLevel(buffer, childLength, &child, ahead);
+  return WalkLevel(buffer, childLength, &child, linked, ahead);
 }
 
 // Walks a directory entry by entry, its search open while the walk
 // descends: the way when no memory is left for the directory's list.
 // `buffer` holds the search pattern.
 uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
-                    const Level* self) {
+                    const Level* self, LinkedDirectories* linked) {
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry);
   if (search == nullptr) return kResultWritten;
@@ -90,8 +165,8 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
     // Skips "." and "..", which the search reports too, and every other
     // name that begins with a dot.
     if (name[0] == '.') continue;
-    result = Visit(directory, length, buffer, self, name, strlen(name), entry,
-                   nullptr);
+    result = Visit(directory, length, buffer, self, linked, name, strlen(name),
+                   entry, nullptr);
   } while (result == kResultWritten && platform::FindNext(search, &entry));
   platform::FindEnd(search);
   return result;
@@ -103,7 +178,7 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
 // `Level::path`) for the child's whole sub-walk, and is overwritten only by
 // the next subdirectory.
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
-                   AheadTask* ahead) {
+                   LinkedDirectories* linked, AheadTask* ahead) {
   char buffer[kPathSize];
   DirectoryList list;
   if (ahead == nullptr || !ReadAheadTake(ahead, &list)) {
@@ -113,7 +188,7 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
       case ListRead::kRead: break;
       case ListRead::kUnreadable: return kResultWritten;
       case ListRead::kNoMemory:
-        return WalkSearch(directory, length, buffer, self);
+        return WalkSearch(directory, length, buffer, self, linked);
     }
     ReadAheadQueue(directory, length, &list);
   }
@@ -130,8 +205,8 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
     entry.creationTime = at->creationTime;
     entry.lastAccessTime = at->lastAccessTime;
     entry.sizeLow = at->sizeLow;
-    result = Visit(directory, length, buffer, self, at->Name(), at->nameLength,
-                   entry, at->ahead);
+    result = Visit(directory, length, buffer, self, linked, at->Name(),
+                   at->nameLength, entry, at->ahead);
   }
   // A failure leaves the rest unvisited: their read-aheads are not wanted.
   for (; next != end; next = NextEntry(next)) ReadAheadDrop(next->ahead);
@@ -152,7 +227,10 @@ const char* EntryName(const platform::FindEntry& entry) {
 uint32_t WalkDirectory(const char* directory, unsigned workers) {
   ReadAheadStart(workers);
   Level root = {nullptr, directory, false, false, {}};
-  uint32_t result = WalkLevel(directory, strlen(directory), &root, nullptr);
+  LinkedDirectories linked;
+  uint32_t result =
+      WalkLevel(directory, strlen(directory), &root, &linked, nullptr);
   ReadAheadStop();
+  memory::Release(linked.slots);
   return result;
 }

@@ -11,8 +11,10 @@
 // `workers` threads read directories ahead of the walk (none: the walk reads
 // each itself); the records and their order are the same either way.
 // Returns kResultWritten when the walk ran to its end and kResultNoMemory
-// when memory for the store cannot be obtained.  Unreadable directories yield
-// nothing and no error.
+// when memory for the store, or for the walk's list of directories entered
+// through links, cannot be obtained.  Unreadable directories yield nothing
+// and no error.  A link is followed unless it leads back to a directory on
+// the current path, or to one the walk has already entered through a link.
 uint32_t WalkDirectory(const char* directory, unsigned workers);
 
 // True when the search pattern (`\*.*` added) of a directory whose path has

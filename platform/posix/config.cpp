@@ -67,16 +67,16 @@ bool ReadConfiguration(const std::string& path, const char* what,
 }  // namespace posix
 
 bool Initialize(char* message, size_t messageSize) {
-  using namespace posix;
   bool named = false;
   bool found = false;
   std::string text;
   std::string error;
 
-  std::string drives = ConfigurationFile("KAVELO_DRIVES", "drives", &named);
-  DriveTable table = BuiltInDriveTable();
-  if (!ReadConfiguration(drives, "drive table", &text, &found, message,
-                         messageSize)) {
+  std::string drives =
+      posix::ConfigurationFile("KAVELO_DRIVES", "drives", &named);
+  posix::DriveTable table = posix::BuiltInDriveTable();
+  if (!posix::ReadConfiguration(drives, "drive table", &text, &found, message,
+                                messageSize)) {
     return false;
   }
   if (!found && named) {
@@ -84,27 +84,27 @@ bool Initialize(char* message, size_t messageSize) {
              drives.c_str(), strerror(ENOENT));
     return false;
   }
-  if (found && !ParseDriveTable(text, drives, &table, &error)) {
+  if (found && !posix::ParseDriveTable(text, drives, &table, &error)) {
     snprintf(message, messageSize, "%s", error.c_str());
     return false;
   }
 
-  InstallDriveTable(std::move(table));
+  posix::InstallDriveTable(std::move(table));
 
   // A missing registry file is a registry without keys.
   std::string registry =
-      ConfigurationFile("KAVELO_REGISTRY", "user.reg", &named);
+      posix::ConfigurationFile("KAVELO_REGISTRY", "user.reg", &named);
   text.clear();
-  RegistryKeys keys;
-  if (!ReadConfiguration(registry, "registry file", &text, &found, message,
-                         messageSize)) {
+  posix::RegistryKeys keys;
+  if (!posix::ReadConfiguration(registry, "registry file", &text, &found,
+                                message, messageSize)) {
     return false;
   }
-  if (found && !ParseRegistryFile(text, registry, &keys, &error)) {
+  if (found && !posix::ParseRegistryFile(text, registry, &keys, &error)) {
     snprintf(message, messageSize, "%s", error.c_str());
     return false;
   }
-  InstallRegistry(std::move(keys));
+  posix::InstallRegistry(std::move(keys));
   return true;
 }
 

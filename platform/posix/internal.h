@@ -14,9 +14,8 @@ namespace platform::posix {
 // Native paths may be longer than Win32's: they hold a drive's root too.
 constexpr size_t kNativePathSize = 4096;
 
-// The drive table in force (paths.cpp): the built-in one until Initialize
-// installs another.
-const DriveTable& Drives();
+// Makes `table` the drive table in force (paths.cpp); until then the
+// built-in one serves.
 void InstallDriveTable(DriveTable table);
 
 // The registry in force (registry.cpp): empty until Initialize installs one.

@@ -32,8 +32,6 @@ bool IsDrivePath(const char* path, size_t length) {
 
 }  // namespace
 
-const DriveTable& Drives() { return gDrives; }
-
 void InstallDriveTable(DriveTable table) { gDrives = std::move(table); }
 
 bool NativePath(const char* path, size_t length, char* out) {

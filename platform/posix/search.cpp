@@ -173,6 +173,10 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
     memcpy(&recordLength, record + kDirentLengthAt, sizeof recordLength);
     search->next += recordLength;
     const char* name = record + kDirentNameAt;
+    // A Windows path cannot carry a `\` in a name: joined into `X:\dir\name`
+    // it would read as several parts (`a\..\..` leaves the drive).  Windows
+    // never reports such a name, so neither does this search.
+    if (strchr(name, '\\') != nullptr) continue;
     if (name[0] == '.') {
       // Described by name and kind only, as platform.h allows.
       CopyName(name, entry);

@@ -56,6 +56,25 @@ class Loops(Case):
                          sorted(self.database().paths()))
 
 
+    def test_links_that_fan_out_enter_each_directory_once(self):
+        # d0 to d14, each holding two links to the next: followed every time,
+        # d14's file would be found 2^14 times.  The drive is d0 alone.
+        levels = 15
+        tree = {"d%d" % i: None for i in range(levels)}
+        tree["d%d/end.txt" % (levels - 1)] = b"e"
+        base = self.make_tree("t", tree)
+        for i in range(levels - 1):
+            for link in ("x", "y"):
+                os.symlink(os.path.join(base, "d%d" % (i + 1)),
+                           os.path.join(base, "d%d" % i, link))
+        result = self.kavelo(["-LK", "-D", self.db_arg()],
+                             {"K": ("fixed", os.path.join(base, "d0"))})
+        self.assert_ok(result)
+        paths = self.database().paths()
+        self.assertEqual(1, len(paths), paths[:4])
+        self.assertRegex(paths[0], rb"^K:(\\[xy]){14}\\end\.txt$")
+
+
 class FailedWrites(Case):
     def native_only(self):
         if self.runner.name != "native":

@@ -38,3 +38,22 @@ class Names(Case):
         self.assert_ok(result)
         self.assertEqual(sorted([b"K:\\hidden.txt", b"K:\\sys\\system.txt"]),
                          sorted(self.database().paths()))
+
+    def test_names_holding_a_backslash_are_neither_recorded_nor_entered(self):
+        if self.runner.name != "native":
+            self.skipTest("only POSIX names can hold a backslash")
+        # Joined into a Windows path, such a name reads as several parts:
+        # these would leave the drive, reach into a dot directory, or (the
+        # empty `a\..` and `b\..`) walk the root again at every level.
+        outside = self.make_tree("outside", {"secret.txt": b"s"})
+        root = self.make_tree("c", {
+            "kept.txt": b"k", "a/in_a.txt": b"a", "b": None, "x": None,
+            ".hidden/h.txt": b"h", "a\\..\\..\\outside": None,
+            "x\\..\\.hidden": None, "a\\..": None, "b\\..": None,
+            "f\\g.txt": b"f"})
+        self.assertTrue(os.path.isdir(outside))
+        result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)},
+                             wrapper=["timeout", "20"])
+        self.assert_ok(result)
+        self.assertEqual(sorted([b"K:\\kept.txt", b"K:\\a\\in_a.txt"]),
+                         sorted(self.database().paths()))

@@ -1,0 +1,575 @@
+"""kavelo's benchmark; scripts/bench is the way in and tells the options.
+
+Times kavelo against a bare reference walker (the system-call floor, whose
+database must equal kavelo's byte for byte but for the database time) and
+against find, bfs and fd on generated trees; under Wine, kavelo.exe against a
+bare FindFirstFileA walker.  Medians come from hyperfine, peak memory from
+wait4, and the tables go to the terminal and to results.md.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+import make_tree
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+TREES = {"tiny": 300, "200k": 200_000, "1m": 1_000_000}
+LETTER = "K"
+# The databases are compared under the zone of the run and under two far
+# from UTC, where the local reading crosses 2038 before UTC does.
+CHECK_ZONES = [None, "XXX-14", "XXX+12"]
+SIGNATURE = b"VANTOREX\x04"
+FIELDS = r"%p\t%T@\t%C@\t%A@\t%s\n"
+DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
+COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
+            "kavelo.exe", "reference walker (Win32)")
+
+
+class BenchError(Exception):
+    pass
+
+
+def log(text):
+    print("== " + text, flush=True)
+
+
+def run(argv, **kwargs):
+    kwargs.setdefault("check", True)
+    return subprocess.run(argv, **kwargs)
+
+
+class Tool:
+    """One program to time: its command line, the file it writes (when that
+    file is compared), and a note for the table."""
+
+    def __init__(self, name, argv, output=None, note=""):
+        self.name = name
+        self.argv = argv
+        self.output = output
+        self.note = note
+
+    def command(self):
+        return shlex.join(self.argv)
+
+
+# -- building -----------------------------------------------------------------
+
+def build_preset(preset, target, program):
+    if not os.path.exists(os.path.join(TOP, "build", preset, "build.ninja")):
+        run(["cmake", "--preset", preset], cwd=TOP, stdout=subprocess.DEVNULL)
+    run(["cmake", "--build", "--preset", preset, "--target", target], cwd=TOP,
+        stdout=subprocess.DEVNULL)
+    return os.path.join(TOP, "build", preset, program)
+
+
+def compile_if_stale(compiler, source, binary, flags):
+    source = os.path.join(HERE, source)
+    if (os.path.exists(binary) and
+            os.path.getmtime(binary) >= os.path.getmtime(source)):
+        return binary
+    os.makedirs(os.path.dirname(binary), exist_ok=True)
+    run([compiler, "-O2", "-std=c++17", "-Wall", "-Wextra"] + flags +
+        [source, "-o", binary])
+    return binary
+
+
+# -- databases ----------------------------------------------------------------
+
+def header_time_offset(data):
+    if not data.startswith(SIGNATURE):
+        raise BenchError("not a database: %r" % data[:16])
+    at = len(SIGNATURE)
+    for _ in range(3):
+        at = data.index(b"\0", at) + 1
+    return at
+
+
+def masked(data):
+    """The database without its 4-byte database time."""
+    at = header_time_offset(data)
+    return data[:at] + b"\0\0\0\0" + data[at + 4:]
+
+
+def records(data):
+    at = header_time_offset(data) + 4
+    found = []
+    while at < len(data):
+        end = data.index(b"\0", at)
+        found.append((data[at:end],) + struct.unpack_from("<iiiI", data, end + 1))
+        at = end + 17
+    return found
+
+
+def difference(name_a, a, name_b, b):
+    """Words on where two databases part, for the failure message."""
+    if masked(a)[:header_time_offset(a)] != masked(b)[:header_time_offset(b)]:
+        return "headers differ: %r / %r" % (a[:40], b[:40])
+    ra, rb = records(a), records(b)
+    for i, (x, y) in enumerate(zip(ra, rb)):
+        if x != y:
+            return "record %d differs:\n  %s: %r\n  %s: %r" % (
+                i, name_a, x, name_b, y)
+    return "%s has %d records, %s %d" % (name_a, len(ra), name_b, len(rb))
+
+
+def check_equal(tools, env, zones, runner=None):
+    """Runs every compared tool under each zone; their databases must be
+    equal but for the database time.  Returns the number of records."""
+    compared = [t for t in tools if t.name in COMPARED]
+    count = None
+    for zone in zones:
+        zone_env = dict(env)
+        if zone is not None:
+            zone_env["TZ"] = zone
+        first = None
+        for tool in compared:
+            if os.path.exists(tool.output):
+                os.remove(tool.output)
+            done = run(tool.argv, env=zone_env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            if done.returncode != 0:
+                raise BenchError("%s failed (exit %d): %s" % (
+                    tool.name, done.returncode, done.stderr.decode()[-2000:]))
+            with open(tool.output, "rb") as f:
+                data = f.read()
+            if first is None:
+                first = (tool.name, data)
+                count = len(records(data))
+                if count == 0:
+                    raise BenchError("%s recorded no file" % tool.name)
+            elif masked(data) != masked(first[1]):
+                raise BenchError(
+                    "DATABASES DIFFER (TZ=%s): %s and %s\n%s" % (
+                        zone or os.environ.get("TZ", "unset"), first[0],
+                        tool.name, difference(first[0], first[1], tool.name,
+                                              data)))
+        log("equal databases (%s), TZ=%s: %d records" % (
+            ", ".join(t.name for t in compared),
+            zone or os.environ.get("TZ", "unset"), count))
+    return count
+
+
+# -- timing -------------------------------------------------------------------
+
+def peak_rss_kib(tools, env, work):
+    """Maximum resident set of one run of each tool, in KiB."""
+    wrapper = compile_if_stale(os.environ.get("CXX", "g++"), "peak_rss.cpp",
+                               os.path.join(work, "bin", "peak_rss"),
+                               ["-static"])
+    result = os.path.join(work, "peak_rss.txt")
+    peaks = {}
+    for tool in tools:
+        done = run([wrapper, result] + tool.argv, env=env, check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if done.returncode != 0:
+            raise BenchError("%s failed (exit %d)" % (tool.name,
+                                                      done.returncode))
+        with open(result) as f:
+            peaks[tool.name] = int(f.read())
+    return peaks
+
+
+def hyperfine(tools, env, runs, warmup, json_path, prepare=None):
+    argv = ["hyperfine", "-N", "--style", "basic", "--runs", str(runs),
+            "--warmup", str(warmup), "--export-json", json_path]
+    if prepare:
+        argv += ["--prepare", prepare]
+    for tool in tools:
+        argv += ["-n", tool.name, tool.command()]
+    run(argv, env=env)
+    with open(json_path) as f:
+        results = json.load(f)["results"]
+    return {r["command"]: r for r in results}
+
+
+def simple_timer(tools, env):
+    """One run each with a plain clock, where hyperfine is not needed."""
+    timed = {}
+    for tool in tools:
+        start = time.perf_counter()
+        run(tool.argv, env=env, stdout=subprocess.DEVNULL)
+        seconds = time.perf_counter() - start
+        timed[tool.name] = {"median": seconds, "mean": seconds, "stddev": 0.0,
+                            "min": seconds, "max": seconds}
+    return timed
+
+
+def drop_caches_works():
+    if os.geteuid() != 0:
+        return False
+    try:
+        os.sync()
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return True
+    except OSError:
+        return False
+
+
+# -- reports ------------------------------------------------------------------
+
+class Report:
+    def __init__(self):
+        self.lines = []
+
+    def add(self, text=""):
+        self.lines.append(text)
+        print(text, flush=True)
+
+    def table(self, title, tools, timed, rss, files, reference):
+        self.add("")
+        self.add("### " + title)
+        self.add("")
+        self.add("| program | median s | mean ± sd s | × reference | "
+                 "files/s | max RSS MiB | note |")
+        self.add("|---|---:|---:|---:|---:|---:|---|")
+        floor = timed[reference]["median"] if reference in timed else None
+        for tool in tools:
+            if tool.name not in timed:
+                continue
+            t = timed[tool.name]
+            median = t["median"]
+            ratio = "%.2f" % (median / floor) if floor else "-"
+            memory = "%.1f" % (rss[tool.name] / 1024) if tool.name in rss else "-"
+            self.add("| %s | %.3f | %.3f ± %.3f | %s | %s | %s | %s |" % (
+                tool.name, median, t["mean"], t["stddev"] or 0.0, ratio,
+                "{:,}".format(int(files / median)), memory, tool.note))
+
+    def write(self, path):
+        with open(path, "w") as f:
+            f.write("\n".join(self.lines) + "\n")
+
+
+def version_of(argv):
+    try:
+        done = run(argv, check=False, capture_output=True, timeout=60)
+        text = (done.stdout or done.stderr).decode(errors="replace")
+        return text.strip().splitlines()[0] if text.strip() else "?"
+    except (OSError, subprocess.TimeoutExpired):
+        return "not installed"
+
+
+def machine_lines(wine):
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    lines = [
+        "Run %s on %s, %d CPUs (%s), kernel %s." % (
+            datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+            platform.node(), os.cpu_count(), cpu, platform.release()),
+        "Tools: %s; %s; %s; %s." % (
+            version_of(["hyperfine", "--version"]),
+            version_of(["find", "--version"]),
+            version_of([fd_program() or "fd", "--version"]),
+            version_of(["bfs", "--version"])),
+    ]
+    if wine:
+        lines.append("Wine: %s." % version_of([wine_loader(), "--version"]))
+    lines.append("The machine's cores may be shared with other work: figures "
+                 "are noisy, ratios steadier than seconds.")
+    return lines
+
+
+# -- native -------------------------------------------------------------------
+
+def fd_program():
+    return shutil.which("fdfind") or shutil.which("fd")
+
+
+def native_tools(kavelo, ref, root, out, peers):
+    def path(name):
+        return os.path.join(out, name)
+
+    tools = [
+        Tool("kavelo serial", ["env", "KAVELO_THREADS=0", kavelo, "-L" + LETTER,
+                               "-D", path("kavelo-serial.dbs"), "-Q"],
+             path("kavelo-serial.dbs"), "KAVELO_THREADS=0"),
+        Tool("kavelo parallel", [kavelo, "-L" + LETTER, "-D",
+                                 path("kavelo-parallel.dbs"), "-Q"],
+             path("kavelo-parallel.dbs"), "default threads"),
+        Tool("reference walker", [ref, root, LETTER, path("reference.dbs")],
+             path("reference.dbs"), "the floor: getdents64 + statx"),
+    ]
+    if not peers:
+        return tools
+    tools.append(Tool("find -printf", [
+        "find", root, "-name", ".*", "-prune", "-o", "-fprintf",
+        path("find.txt"), FIELDS], note="GNU find, same fields to a file"))
+    if shutil.which("bfs"):
+        tools.append(Tool("bfs -printf", [
+            "bfs", root, "-nohidden", "-fprintf", path("bfs.txt"), FIELDS],
+            note="same fields to a file"))
+    fd = fd_program()
+    if fd:
+        tools.append(Tool("fd", [fd, "--no-ignore", ".", root],
+                          note="names only (no stat), to /dev/null"))
+    return tools
+
+
+def native_env(work, drives):
+    env = dict(os.environ)
+    env.pop("KAVELO_THREADS", None)
+    env["KAVELO_DRIVES"] = drives
+    # No file there: no stored settings reach the run.
+    env["KAVELO_REGISTRY"] = os.path.join(work, "no-such-registry.reg")
+    return env
+
+
+def prepare_tree(work, name):
+    root = os.path.join(work, "trees", name)
+    make_tree.ensure(root, TREES[name], log=log)
+    drives = os.path.join(work, "drives-" + name)
+    with open(drives, "w") as f:
+        f.write("%s fixed %s\n" % (LETTER, root))
+    out = os.path.join(work, "out", name)
+    os.makedirs(out, exist_ok=True)
+    return root, drives, out
+
+
+def bench_native(args, report, work, kavelo, ref, name, cold):
+    root, drives, out = prepare_tree(work, name)
+    env = native_env(work, drives)
+    tools = native_tools(kavelo, ref, root, out, peers=True)
+    files = check_equal(tools, env, CHECK_ZONES)
+    timed = hyperfine(tools, env, args.runs, 1,
+                      os.path.join(work, "hyperfine-%s-warm.json" % name))
+    rss = peak_rss_kib(tools, env, work)
+    report.table("%s tree (%s files recorded), warm: median of %d runs after "
+                 "a warm-up" % (name, "{:,}".format(files), args.runs),
+                 tools, timed, rss, files, "reference walker")
+    if cold:
+        timed = hyperfine(tools, env, args.cold_runs, 0,
+                          os.path.join(work, "hyperfine-%s-cold.json" % name),
+                          prepare=DROP_CACHES)
+        report.table("%s tree, cold (page cache dropped before each run): "
+                     "median of %d runs" % (name, args.cold_runs),
+                     tools, timed, {}, files, "reference walker")
+
+
+def bench_tiny(args, work):
+    kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
+    ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
+                           os.path.join(work, "bin", "ref_walk"), [])
+    root, drives, out = prepare_tree(work, "tiny")
+    env = native_env(work, drives)
+    tools = native_tools(kavelo, ref, root, out, peers=True)
+    tools = [t for t in tools if shutil.which(t.argv[0]) or
+             os.path.exists(t.argv[0])]
+    files = check_equal(tools, env, CHECK_ZONES)
+    timed = simple_timer(tools, env)
+    rss = peak_rss_kib(tools, env, work)
+    report = Report()
+    report.table("tiny tree (%d files recorded), one run each" % files,
+                 tools, timed, rss, files, "reference walker")
+    report.write(os.path.join(work, "results-tiny.md"))
+
+
+# -- Wine ---------------------------------------------------------------------
+
+def wine_loader():
+    return os.environ.get("WINE", "wine")
+
+
+class Wine:
+    """A Wine prefix of the benchmark's own, drive K: linked to the tree and
+    Z: to /, its wineserver and programs pinned to CPU 0."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.env = dict(os.environ)
+        for key in ("KAVELO_DRIVES", "KAVELO_REGISTRY", "KAVELO_THREADS",
+                    "DISPLAY"):
+            self.env.pop(key, None)
+        # No .NET or HTML engine: a new prefix would offer to download them.
+        self.env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all",
+                         "WINEDLLOVERRIDES": "mscoree=d;mshtml=d"})
+
+    def pinned(self, *argv):
+        return ["taskset", "-c", "0", wine_loader()] + list(argv)
+
+    def server(self, *flags):
+        run(["wineserver"] + list(flags), env=self.env, check=False,
+            capture_output=True)
+
+    def setup(self, root):
+        os.makedirs(self.prefix, exist_ok=True)
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            log("making the Wine prefix %s" % self.prefix)
+            run(self.pinned("cmd", "/c", "exit"), env=self.env,
+                capture_output=True)
+        devices = os.path.join(self.prefix, "dosdevices")
+        for letter, target in (("k", root), ("z", "/")):
+            link = os.path.join(devices, letter + ":")
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(target, link)
+        run(self.pinned("reg", "add", r"HKLM\Software\Wine\Drives", "/v",
+                        "k:", "/d", "hd", "/f", "/reg:64"),
+            env=self.env, capture_output=True)
+        # Drive types are read when the wineserver starts: start it anew,
+        # pinned, and keep it for the runs.
+        self.server("-k")
+        self.server("-w")
+        run(["taskset", "-c", "0", "wineserver", "-p"], env=self.env)
+
+    def stop(self):
+        self.server("-k")
+
+    def runs_32bit(self, program):
+        done = run(self.pinned(program), env=self.env, check=False,
+                   capture_output=True, timeout=300)
+        return done.returncode == 2 and b"usage" in done.stderr, done
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
+    root, _, out = prepare_tree(work, name)
+    wine = Wine(os.path.join(work, "wine"))
+    wine.setup(root)
+    try:
+        works, done = wine.runs_32bit(ref_exe)
+        if not works:
+            message = ("Wine cannot run the 32-bit walker here (exit %d: %s); "
+                       "no Wine figures." % (
+                           done.returncode,
+                           done.stderr.decode(errors="replace").strip()[-300:]))
+            log(message)
+            report.add("")
+            report.add("### Wine, %s tree" % name)
+            report.add("")
+            report.add(message)
+            return
+        tools = [
+            Tool("kavelo.exe", wine.pinned(kavelo_exe, "-L" + LETTER, "-D",
+                                           windows_path(out + "/kavelo.dbs"),
+                                           "-Q"),
+                 os.path.join(out, "kavelo.dbs"), "Wine, CPU 0"),
+            Tool("reference walker (Win32)", wine.pinned(
+                ref_exe, LETTER + ":", windows_path(out + "/reference-win32.dbs")),
+                os.path.join(out, "reference-win32.dbs"),
+                "FindFirstFileA/FindNextFileA, Wine, CPU 0"),
+        ]
+        files = check_equal(tools, wine.env, [None])
+        timed = hyperfine(tools, wine.env, args.wine_runs, 1,
+                          os.path.join(work, "hyperfine-%s-wine.json" % name))
+        rss = peak_rss_kib(tools, wine.env, work)
+        report.table("Wine, %s tree (%s files recorded), warm: median of %d "
+                     "runs after a warm-up" % (name, "{:,}".format(files),
+                                               args.wine_runs),
+                     tools, timed, rss, files, "reference walker (Win32)")
+    finally:
+        wine.stop()
+
+
+# -- main ---------------------------------------------------------------------
+
+def parse(argv):
+    parser = argparse.ArgumentParser(prog="scripts/bench")
+    parser.add_argument("--quick", action="store_true",
+                        help="200k tree only, 3 runs, no cold runs")
+    parser.add_argument("--tiny", action="store_true",
+                        help="a tree of a few hundred files, one run each; "
+                             "checks the databases agree")
+    parser.add_argument("--trees", default="200k,1m")
+    parser.add_argument("--wine-trees", default="200k")
+    parser.add_argument("--cold-trees", default="200k")
+    parser.add_argument("--no-wine", action="store_true")
+    parser.add_argument("--no-cold", action="store_true")
+    parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--cold-runs", type=int, default=5)
+    parser.add_argument("--wine-runs", type=int, default=5)
+    parser.add_argument("--kavelo", help="the native kavelo to time "
+                        "(default: build it with the release preset)")
+    parser.add_argument("--kavelo-exe", help="the kavelo.exe to time "
+                        "(default: build it with the release-win32 preset)")
+    parser.add_argument("--work", default=os.path.join(TOP, "build", "bench"),
+                        help="trees, outputs and results (default build/bench)")
+    args = parser.parse_args(argv)
+    if args.quick:
+        args.trees = "200k"
+        args.runs = args.cold_runs = args.wine_runs = 3
+        args.no_cold = True
+    for option in ("trees", "wine_trees", "cold_trees"):
+        names = [n for n in getattr(args, option).split(",") if n]
+        unknown = [n for n in names if n not in TREES]
+        if unknown:
+            parser.error("unknown tree %s (known: %s)" % (
+                ", ".join(unknown), ", ".join(TREES)))
+        setattr(args, option, names)
+    return args
+
+
+def main(argv):
+    args = parse(argv)
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    if args.tiny:
+        bench_tiny(args, work)
+        return 0
+
+    if not shutil.which("hyperfine"):
+        raise BenchError("hyperfine is missing (Debian package hyperfine)")
+    wine = not args.no_wine and bool(shutil.which(wine_loader()))
+    log("building")
+    kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
+    ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
+                           os.path.join(work, "bin", "ref_walk"), [])
+    if wine:
+        kavelo_exe = args.kavelo_exe or build_preset("release-win32", "kavelo",
+                                                     "kavelo.exe")
+        ref_exe = compile_if_stale(
+            "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
+            os.path.join(work, "bin", "ref_walk.exe"),
+            ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
+
+    cold = not args.no_cold and drop_caches_works()
+    report = Report()
+    report.add("## kavelo benchmark")
+    report.add("")
+    for line in machine_lines(wine and wine_loader()):
+        report.add(line)
+    if not args.no_cold and not cold:
+        report.add("No cold runs: dropping the page cache needs root and a "
+                   "writable /proc/sys/vm/drop_caches.")
+    if not args.no_wine and not wine:
+        report.add("No Wine runs: %s is not installed." % wine_loader())
+    for name in args.trees:
+        bench_native(args, report, work, kavelo, ref, name,
+                     cold and name in args.cold_trees)
+    if wine:
+        for name in args.wine_trees:
+            bench_wine(args, report, work, name, kavelo_exe, ref_exe)
+    results = os.path.join(work, "results.md")
+    report.write(results)
+    log("results in %s" % results)
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except BenchError as error:
+        print("scripts/bench: FAILED: %s" % error, file=sys.stderr)
+        sys.exit(1)
+    except subprocess.CalledProcessError as error:
+        print("scripts/bench: FAILED: %s" % error, file=sys.stderr)
+        sys.exit(1)

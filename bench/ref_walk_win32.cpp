@@ -1,0 +1,197 @@
+// The benchmark's reference walker on Win32: FindFirstFileA/FindNextFileA
+// over `dir\*.*`, each file's record packed into 350000-byte blocks and one
+// WriteFile per block.  Its rules are kavelo's, so its file equals
+// kavelo.exe's but for the 4-byte database time:
+//   - names beginning with '.' are passed over;
+//   - a name the code page cannot spell (with '?') is taken by its short name;
+//   - a directory whose search pattern would not fit 259 characters is left
+//     out;
+//   - a reparse point leading to a directory on the current path (or to one
+//     that cannot be identified) is not entered;
+//   - times: the local bias now applies to every date; 0 for a local reading
+//     before 1900, -1 outside 1970..2038 in UTC or local.
+//
+//   ref_walk.exe X: OUT
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kBlockSize = 350000;
+constexpr size_t kPathSize = MAX_PATH;
+constexpr size_t kPatternTail = 4;  // "\*.*"
+constexpr uint64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSeconds1601To1970 = 11644473600LL;
+constexpr int64_t kSeconds1900To1970 = 2208988800LL;
+constexpr int64_t kLatest32BitTime = 2147483647;
+
+HANDLE gOut = INVALID_HANDLE_VALUE;
+uint8_t gBlock[kBlockSize];
+uint32_t gFill = 0;
+int64_t gBias = 0;
+
+struct Level {
+  const Level* parent;
+  const char* path;
+  mutable bool known;
+  mutable bool valid;
+  mutable uint64_t volume;
+  mutable uint64_t index;
+};
+
+void Fail(const char* what) {
+  fprintf(stderr, "%s failed: error %lu\n", what, GetLastError());
+  ExitProcess(1);
+}
+
+void WriteAll(const void* bytes, DWORD count) {
+  DWORD done = 0;
+  if (!WriteFile(gOut, bytes, count, &done, nullptr) || done != count) {
+    Fail("WriteFile");
+  }
+}
+
+void PutUint32(uint32_t value, uint8_t* out) {
+  out[0] = static_cast<uint8_t>(value);
+  out[1] = static_cast<uint8_t>(value >> 8);
+  out[2] = static_cast<uint8_t>(value >> 16);
+  out[3] = static_cast<uint8_t>(value >> 24);
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+         time.dwLowDateTime;
+}
+
+int32_t StoredTime(const FILETIME& time) {
+  uint64_t ticks = Ticks(time);
+  if (ticks >> 63) return -1;
+  int64_t utc = static_cast<int64_t>(ticks / kTicksPerSecond) -
+                kSeconds1601To1970;
+  int64_t local = utc + gBias;
+  if (local < -kSeconds1900To1970) return 0;
+  if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) return -1;
+  return static_cast<int32_t>(utc);
+}
+
+void AddRecord(const char* directory, size_t length, const char* name,
+               size_t nameLength, const WIN32_FIND_DATAA& data) {
+  uint32_t size = static_cast<uint32_t>(length + nameLength + 18);
+  if (gFill + size > kBlockSize && gFill != 0) {
+    WriteAll(gBlock, gFill);
+    gFill = 0;
+  }
+  uint8_t* out = gBlock + gFill;
+  memcpy(out, directory, length);
+  out += length;
+  *out++ = '\\';
+  memcpy(out, name, nameLength + 1);
+  out += nameLength + 1;
+  PutUint32(static_cast<uint32_t>(StoredTime(data.ftLastWriteTime)), out);
+  PutUint32(static_cast<uint32_t>(StoredTime(data.ftCreationTime)), out + 4);
+  PutUint32(static_cast<uint32_t>(StoredTime(data.ftLastAccessTime)), out + 8);
+  PutUint32(data.nFileSizeLow, out + 12);
+  gFill += size;
+}
+
+bool Identify(const char* path, uint64_t* volume, uint64_t* index) {
+  char root[4] = {path[0], ':', '\\', '\0'};  // `X:` alone is not the root
+  HANDLE file = CreateFileA(path[1] == ':' && path[2] == '\0' ? root : path,
+                            0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!ok) return false;
+  *volume = info.dwVolumeSerialNumber;
+  *index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
+           info.nFileIndexLow;
+  return true;
+}
+
+bool LeadsBack(const char* path, const Level* level) {
+  uint64_t volume, index;
+  if (!Identify(path, &volume, &index)) return true;
+  for (; level != nullptr; level = level->parent) {
+    if (!level->known) {
+      level->valid = Identify(level->path, &level->volume, &level->index);
+      level->known = true;
+    }
+    if (level->valid && level->volume == volume && level->index == index) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void Walk(const char* directory, size_t length, const Level* self) {
+  char buffer[kPathSize];
+  if (length + kPatternTail >= kPathSize) return;
+  memcpy(buffer, directory, length);
+  memcpy(buffer + length, "\\*.*", kPatternTail + 1);
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(buffer, &data);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const char* name = data.cAlternateFileName[0] != '\0' &&
+                               strchr(data.cFileName, '?') != nullptr
+                           ? data.cAlternateFileName
+                           : data.cFileName;
+    if (name[0] == '.') continue;
+    size_t nameLength = strlen(name);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      AddRecord(directory, length, name, nameLength, data);
+      continue;
+    }
+    if (length + 1 + nameLength + kPatternTail >= kPathSize) continue;
+    memcpy(buffer, directory, length);
+    buffer[length] = '\\';
+    memcpy(buffer + length + 1, name, nameLength + 1);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        LeadsBack(buffer, self)) {
+      continue;
+    }
+    Level child = {self, buffer, false, false, 0, 0};
+    Walk(buffer, length + 1 + nameLength, &child);
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3 || strlen(argv[1]) != 2 || argv[1][1] != ':') {
+    fprintf(stderr, "usage: ref_walk.exe X: OUT\n");
+    return 2;
+  }
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+  FILETIME utc, local;
+  GetSystemTimeAsFileTime(&utc);
+  if (FileTimeToLocalFileTime(&utc, &local)) {
+    gBias = static_cast<int64_t>(Ticks(local) - Ticks(utc)) /
+            static_cast<int64_t>(kTicksPerSecond);
+  }
+  int64_t now = static_cast<int64_t>(Ticks(utc) / kTicksPerSecond) -
+                kSeconds1601To1970;
+
+  gOut = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (gOut == INVALID_HANDLE_VALUE) Fail("CreateFileA");
+  uint8_t header[17] = {'V', 'A', 'N', 'T', 'O', 'R', 'E', 'X', 4, 0, 0,
+                        static_cast<uint8_t>(argv[1][0]), 0};
+  PutUint32(static_cast<uint32_t>(now), header + 13);
+  WriteAll(header, sizeof header);
+
+  Level root = {nullptr, argv[1], false, false, 0, 0};
+  Walk(argv[1], 2, &root);
+  if (gFill != 0) WriteAll(gBlock, gFill);
+  if (!CloseHandle(gOut)) Fail("CloseHandle");
+  return 0;
+}
