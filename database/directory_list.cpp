@@ -7,8 +7,9 @@
 
 namespace {
 
-// Most directories fit the first block; a larger one doubles it.
-constexpr uint32_t kFirstCapacity = 4096;
+// Most directories (some twenty entries) fit the first block; a larger one
+// doubles it.
+constexpr uint32_t kFirstCapacity = 1024;
 
 bool Grow(DirectoryList* list, uint32_t needed) {
   uint32_t capacity = list->capacity == 0 ? kFirstCapacity : list->capacity;

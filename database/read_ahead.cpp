@@ -15,8 +15,11 @@ using platform::kPathSize;
 
 // Lists read ahead and not yet taken, and queued tasks, are held to this
 // many bytes: a few hundred directories ahead, far more than two threads
-// can use, and little beside the records the run holds anyway.
+// can use, and little beside the records the run holds anyway.  Workers
+// that found it spent wait until the walk has taken a quarter of it, rather
+// than wake for every list it takes.
 constexpr size_t kBudget = 512 * 1024;
+constexpr size_t kResume = kBudget - kBudget / 4;
 
 enum class TaskState {
   kQueued,   // waiting in the queue
@@ -46,6 +49,7 @@ std::condition_variable gWalkWake;
 AheadTask* gNewest = nullptr;  // the queue's top: the walk's next wants
 size_t gCharged = 0;           // bytes held against kBudget
 bool gStopping = false;
+bool gBudgetSpent = false;
 bool gWalkWaiting = false;
 unsigned gWorkersWaiting = 0;
 unsigned gWorkers = 0;
@@ -73,13 +77,18 @@ void PushBatch(const Batch& batch) {
   if (gNewest != nullptr) gNewest->newer = batch.oldest;
   gNewest = batch.newest;
   gCharged += batch.bytes;
-  if (gWorkersWaiting != 0) gWorkerWake.notify_all();
+  if (gWorkersWaiting == 0 || gBudgetSpent) return;
+  if (batch.newest == batch.oldest) {
+    gWorkerWake.notify_one();
+  } else {
+    gWorkerWake.notify_all();
+  }
 }
 
 void Uncharge(size_t bytes) {
-  bool wasSpent = gCharged >= kBudget;
   gCharged -= bytes;
-  if (wasSpent && gCharged < kBudget && gWorkersWaiting != 0) {
+  if (gBudgetSpent && gCharged < kResume) {
+    gBudgetSpent = false;
     gWorkerWake.notify_all();
   }
 }
@@ -172,7 +181,9 @@ AheadTask* TakeNewest() {
 void Work() {
   std::unique_lock<std::mutex> lock(gLock);
   for (;;) {
-    while (!gStopping && (gNewest == nullptr || gCharged >= kBudget)) {
+    for (;;) {
+      if (gCharged >= kBudget) gBudgetSpent = true;
+      if (gStopping || (gNewest != nullptr && !gBudgetSpent)) break;
       ++gWorkersWaiting;
       gWorkerWake.wait(lock);
       --gWorkersWaiting;
@@ -261,7 +272,7 @@ bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
       case TaskState::kDropped:
         // A worker reads it: read the next queued directory meanwhile, or
         // wait when there is none or the budget is spent.
-        if (gNewest != nullptr && gCharged < kBudget) {
+        if (gNewest != nullptr && !gBudgetSpent && gCharged < kBudget) {
           ReadTask(TakeNewest(), lock);
         } else {
           gWalkWaiting = true;
