@@ -50,6 +50,8 @@ AheadTask* gNewest = nullptr;  // the queue's top: the walk's next wants
 size_t gCharged = 0;           // bytes held against kBudget
 bool gStopping = false;
 bool gBudgetSpent = false;
+bool gPaused = false;          // no worker starts a read
+unsigned gWorkersReading = 0;  // workers with a directory open
 bool gWalkWaiting = false;
 unsigned gWorkersWaiting = 0;
 unsigned gWorkers = 0;
@@ -183,13 +185,18 @@ void Work() {
   for (;;) {
     for (;;) {
       if (gCharged >= kBudget) gBudgetSpent = true;
-      if (gStopping || (gNewest != nullptr && !gBudgetSpent)) break;
+      if (gStopping || (gNewest != nullptr && !gBudgetSpent && !gPaused)) {
+        break;
+      }
       ++gWorkersWaiting;
       gWorkerWake.wait(lock);
       --gWorkersWaiting;
     }
     if (gStopping) return;
+    ++gWorkersReading;
     ReadTask(TakeNewest(), lock);
+    --gWorkersReading;
+    if (gPaused && gWorkersReading == 0) gWalkWake.notify_one();
   }
 }
 
@@ -253,6 +260,26 @@ void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list) {
   PushBatch(batch);
 }
 
+bool ReadAheadPause() {
+  if (gWorkers == 0) return false;
+  std::unique_lock<std::mutex> lock(gLock);
+  gPaused = true;
+  while (gWorkersReading != 0) {
+    gWalkWaiting = true;
+    gWalkWake.wait(lock);
+    gWalkWaiting = false;
+  }
+  return true;
+}
+
+void ReadAheadResume() {
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    gPaused = false;
+  }
+  gWorkerWake.notify_all();
+}
+
 bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
   std::unique_lock<std::mutex> lock(gLock);
   for (;;) {
@@ -272,7 +299,8 @@ bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
       case TaskState::kDropped:
         // A worker reads it: read the next queued directory meanwhile, or
         // wait when there is none or the budget is spent.
-        if (gNewest != nullptr && !gBudgetSpent && gCharged < kBudget) {
+        if (gNewest != nullptr && !gBudgetSpent && gCharged < kBudget &&
+            !gPaused) {
           ReadTask(TakeNewest(), lock);
         } else {
           gWalkWaiting = true;

@@ -41,6 +41,13 @@ void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list);
 // `task` is gone either way.
 bool ReadAheadTake(AheadTask* task, DirectoryList* list);
 
+// Waits until no worker has a directory open and keeps them from opening
+// another until ReadAheadResume: a directory the walk could not open may
+// have failed only for the descriptors the workers held.  False, and
+// nothing to resume, when there are no workers.
+bool ReadAheadPause();
+void ReadAheadResume();
+
 // Drops the read-ahead of a subdirectory the walk does not enter, and all
 // that was queued below it.  Null does nothing.
 void ReadAheadDrop(AheadTask* task);

@@ -184,7 +184,15 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
   if (ahead == nullptr || !ReadAheadTake(ahead, &list)) {
     memcpy(buffer, directory, length);
     memcpy(buffer + length, "\\*.*", kPatternTail + 1);
-    switch (ReadDirectoryList(buffer, &list)) {
+    ListRead read = ReadDirectoryList(buffer, &list);
+    if (read == ListRead::kUnreadable && ReadAheadPause()) {
+      // Perhaps only out of descriptors while the workers held theirs: once
+      // more with none held, so that the directory is read as the serial
+      // walk would read it.
+      read = ReadDirectoryList(buffer, &list);
+      ReadAheadResume();
+    }
+    switch (read) {
       case ListRead::kRead: break;
       case ListRead::kUnreadable: return kResultWritten;
       case ListRead::kNoMemory:

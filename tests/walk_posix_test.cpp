@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -78,6 +81,30 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
       EXPECT_EQ(serial, Walk(workers, period)) << workers << " " << period;
     }
   }
+}
+
+TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
+  std::string serial = Walk(0, 0);
+  // Room for one more descriptor: three workers and the walk contend.
+  int free = 0;
+  int limit = 0;
+  while (free < 1) {
+    if (fcntl(limit, F_GETFD) == -1) ++free;
+    ++limit;
+  }
+  struct rlimit before;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
+  struct rlimit tight = before;
+  tight.rlim_cur = static_cast<rlim_t>(limit);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  for (int run = 0; run < 20; ++run) {
+    std::string parallel = Walk(3, 0);
+    if (parallel != serial) {
+      ADD_FAILURE() << "run " << run;
+      break;
+    }
+  }
+  setrlimit(RLIMIT_NOFILE, &before);
 }
 
 }  // namespace
