@@ -1,35 +1,54 @@
 #include "database/directory_list.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "database/walk.h"
 #include "support/memory.h"
 
 namespace {
 
-// Most directories (some twenty entries) fit the first block; a larger one
-// doubles it.
-constexpr uint32_t kFirstCapacity = 1024;
+std::mutex gPoolLock;
+ListChunk* gPool = nullptr;  // free chunks, linked by `next`
 
-bool Grow(DirectoryList* list, uint32_t needed) {
-  uint32_t capacity = list->capacity == 0 ? kFirstCapacity : list->capacity;
-  while (capacity - list->used < needed) capacity *= 2;
-  auto* bytes = static_cast<uint8_t*>(memory::Allocate(capacity));
-  if (bytes == nullptr) return false;
-  if (list->used != 0) memcpy(bytes, list->bytes, list->used);
-  memory::Release(list->bytes);
-  list->bytes = bytes;
-  list->capacity = capacity;
-  return true;
+ListChunk* TakeChunk() {
+  {
+    std::lock_guard<std::mutex> guard(gPoolLock);
+    if (gPool != nullptr) {
+      ListChunk* chunk = gPool;
+      gPool = chunk->next;
+      return chunk;
+    }
+  }
+  return static_cast<ListChunk*>(
+      memory::Allocate(sizeof(ListChunk) + kListChunkSize));
 }
 
 bool Append(DirectoryList* list, const char* name, size_t nameLength,
             const platform::FindEntry& found) {
   constexpr size_t kAlign = alignof(ListedEntry);
+  static_assert(alignof(ListChunk) >= kAlign && sizeof(ListChunk) % kAlign == 0,
+                "entries are aligned in their chunk");
+  static_assert(sizeof(ListedEntry) + platform::kPathSize <= kListChunkSize,
+                "an entry fits a chunk");
   auto size = static_cast<uint32_t>(
       (sizeof(ListedEntry) + nameLength + 1 + kAlign - 1) & ~(kAlign - 1));
-  if (list->capacity - list->used < size && !Grow(list, size)) return false;
-  auto* entry = reinterpret_cast<ListedEntry*>(list->bytes + list->used);
+  ListChunk* chunk = list->last;
+  if (chunk == nullptr || kListChunkSize - chunk->used < size) {
+    chunk = TakeChunk();
+    if (chunk == nullptr) return false;
+    chunk->next = nullptr;
+    chunk->used = 0;
+    if (list->last != nullptr) {
+      list->last->next = chunk;
+    } else {
+      list->first = chunk;
+    }
+    list->last = chunk;
+    ++list->chunks;
+  }
+  auto* entry = reinterpret_cast<ListedEntry*>(
+      reinterpret_cast<uint8_t*>(chunk + 1) + chunk->used);
   entry->attributes = found.attributes;
   entry->sizeLow = found.sizeLow;
   entry->lastWriteTime = found.lastWriteTime;
@@ -39,7 +58,7 @@ bool Append(DirectoryList* list, const char* name, size_t nameLength,
   entry->size = static_cast<uint16_t>(size);
   entry->nameLength = static_cast<uint16_t>(nameLength);
   memcpy(entry + 1, name, nameLength + 1);
-  list->used += size;
+  chunk->used += size;
   return true;
 }
 
@@ -65,6 +84,19 @@ ListRead ReadDirectoryList(const char* pattern, DirectoryList* list) {
 }
 
 void ReleaseDirectoryList(DirectoryList* list) {
-  memory::Release(list->bytes);
+  if (list->first != nullptr) {
+    std::lock_guard<std::mutex> guard(gPoolLock);
+    list->last->next = gPool;
+    gPool = list->first;
+  }
   *list = DirectoryList();
+}
+
+void ReleaseListPool() {
+  std::lock_guard<std::mutex> guard(gPoolLock);
+  while (gPool != nullptr) {
+    ListChunk* chunk = gPool;
+    gPool = chunk->next;
+    memory::Release(chunk);
+  }
 }

@@ -14,11 +14,11 @@ namespace {
 using platform::kPathSize;
 
 // Lists read ahead and not yet taken, and queued tasks, are held to this
-// many bytes: a few hundred directories ahead, far more than two threads
-// can use, and little beside the records the run holds anyway.  Workers
+// many bytes: some fifty directories of twenty entries ahead, more than a
+// few threads can use, and little beside the records the run holds.  Workers
 // that found it spent wait until the walk has taken a quarter of it, rather
 // than wake for every list it takes.
-constexpr size_t kBudget = 512 * 1024;
+constexpr size_t kBudget = 128 * 1024;
 constexpr size_t kResume = kBudget - kBudget / 4;
 
 enum class TaskState {
@@ -63,6 +63,10 @@ struct Batch {
   AheadTask* oldest = nullptr;
   size_t bytes = 0;
 };
+
+size_t ListBytes(const DirectoryList& list) {
+  return list.chunks * (sizeof(ListChunk) + kListChunkSize);
+}
 
 void Unlink(AheadTask* task) {
   if (task->newer != nullptr) {
@@ -115,8 +119,8 @@ void FreeBatch(const Batch& batch) {
 // left out: the walk then reads that directory itself.
 Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
   Batch batch;
-  for (ListedEntry* entry = FirstEntry(*list); entry != EndEntry(*list);
-       entry = NextEntry(entry)) {
+  ListCursor cursor = FirstEntry(*list);
+  while (ListedEntry* entry = NextEntry(&cursor)) {
     if ((entry->attributes & platform::kAttributeDirectory) == 0 ||
         (entry->attributes & platform::kAttributeReparsePoint) != 0 ||
         !PatternFits(length + 1 + entry->nameLength)) {
@@ -163,7 +167,7 @@ void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   }
   if (read == ListRead::kRead) {
     task->state = TaskState::kRead;
-    gCharged += task->list.capacity;
+    gCharged += ListBytes(task->list);
     PushBatch(batch);
   } else {
     // Out of descriptors or memory, or unreadable: the walk reads it as the
@@ -209,11 +213,11 @@ void DropLocked(AheadTask* task) {
       return;
     case TaskState::kReading: task->state = TaskState::kDropped; return;
     case TaskState::kRead:
-      for (ListedEntry* entry = FirstEntry(task->list);
-           entry != EndEntry(task->list); entry = NextEntry(entry)) {
+      for (ListCursor cursor = FirstEntry(task->list);
+           ListedEntry* entry = NextEntry(&cursor);) {
         DropLocked(entry->ahead);
       }
-      Uncharge(task->list.capacity);
+      Uncharge(ListBytes(task->list));
       ReleaseDirectoryList(&task->list);
       FreeTask(task);
       return;
@@ -291,7 +295,7 @@ bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
         return false;
       case TaskState::kRead:
         *list = task->list;
-        Uncharge(task->list.capacity);
+        Uncharge(ListBytes(task->list));
         FreeTask(task);
         return true;
       case TaskState::kLeft: FreeTask(task); return false;

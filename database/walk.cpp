@@ -203,11 +203,10 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
   // Visit reads the attributes, times and size of an entry, not its name.
   platform::FindEntry entry;
   uint32_t result = kResultWritten;
-  ListedEntry* next = FirstEntry(list);
-  ListedEntry* end = EndEntry(list);
-  while (result == kResultWritten && next != end) {
-    ListedEntry* at = next;
-    next = NextEntry(at);
+  ListCursor cursor = FirstEntry(list);
+  while (result == kResultWritten) {
+    ListedEntry* at = NextEntry(&cursor);
+    if (at == nullptr) break;
     entry.attributes = at->attributes;
     entry.lastWriteTime = at->lastWriteTime;
     entry.creationTime = at->creationTime;
@@ -217,7 +216,7 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
                    at->nameLength, entry, at->ahead);
   }
   // A failure leaves the rest unvisited: their read-aheads are not wanted.
-  for (; next != end; next = NextEntry(next)) ReadAheadDrop(next->ahead);
+  while (ListedEntry* rest = NextEntry(&cursor)) ReadAheadDrop(rest->ahead);
   ReleaseDirectoryList(&list);
   return result;
 }
@@ -239,6 +238,7 @@ uint32_t WalkDirectory(const char* directory, unsigned workers) {
   uint32_t result =
       WalkLevel(directory, strlen(directory), &root, &linked, nullptr);
   ReadAheadStop();
+  ReleaseListPool();
   memory::Release(linked.slots);
   return result;
 }
