@@ -6,6 +6,7 @@
 #include "app/options.h"
 #include "app/prompt.h"
 #include "database/db_writer.h"
+#include "database/read_ahead.h"
 #include "database/record_store.h"
 #include "database/walk.h"
 #include "platform/platform.h"
@@ -35,12 +36,23 @@ DriveDecision Decide(const char* root) {
   }
 }
 
+// KAVELO_THREADS, or null when unset or too long to be a number.
+const char* ThreadsSetting(char* buffer, uint32_t size) {
+  uint32_t length =
+      platform::EnvironmentVariable("KAVELO_THREADS", buffer, size);
+  return length > 0 && length < size ? buffer : nullptr;
+}
+
 }  // namespace
 
 uint32_t BuildDatabase(const char* databasePath,
                        const char* driveSpecification) {
   RecordStoreOwner store;
   if (!RecordStoreOpen()) return kResultNoMemory;
+
+  char setting[16];
+  unsigned workers = ReadAheadWorkers(ThreadsSetting(setting, sizeof setting),
+                                      platform::ProcessorCount());
 
   // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];
@@ -51,7 +63,7 @@ uint32_t BuildDatabase(const char* databasePath,
     if (decision == DriveDecision::Abort) return kResultNothingWritten;
     if (decision == DriveDecision::Skip) continue;
     root[2] = '\0';  // the walk starts at `X:`
-    if (WalkDirectory(root) == 0 && count + 1 < sizeof collected) {
+    if (WalkDirectory(root, workers) == 0 && count + 1 < sizeof collected) {
       collected[count++] = *letter;
     }
   }
@@ -70,6 +82,20 @@ void SelectFixedDrives(const char* logicalDriveStrings,
     }
   }
   out[count] = '\0';
+}
+
+unsigned ReadAheadWorkers(const char* setting, unsigned processors) {
+  if (setting != nullptr && *setting != '\0') {
+    unsigned value = 0;
+    const char* digit = setting;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+      if (value < kMaxReadAheadWorkers) value = value * 10 + (*digit - '0');
+    }
+    if (*digit == '\0') {
+      return value < kMaxReadAheadWorkers ? value : kMaxReadAheadWorkers;
+    }
+  }
+  return processors < kMaxReadAheadWorkers ? processors : kMaxReadAheadWorkers;
 }
 
 const char* ResultMessage(uint32_t result) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "database/directory_list.h"
+#include "database/read_ahead.h"
 #include "database/record_store.h"
 #include "database/result.h"
 #include "support/memory.h"
@@ -113,17 +115,47 @@ uint32_t AdmitLink(const char* path, const Level* level,
   return kResultWritten;
 }
 
-// Walks one directory.  Its level buffer holds the search pattern first;
-// then, for each subdirectory, the subdirectory's path, which stays there
-// (as the child's `directory` and `Level::path`) for the child's whole
-// sub-walk, and is overwritten only by the next subdirectory.
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
-                   LinkedDirectories* linked) {
-  char buffer[kPathSize];
-  if (length + kPatternTail >= kPathSize) return kResultWritten;
-  memcpy(buffer, directory, length);
-  memcpy(buffer + length, "\\*.*", kPatternTail + 1);
+                   LinkedDirectories* linked, AheadTask* ahead);
 
+// Records the file `name` of `directory`, or walks the subdirectory `name`
+// through `buffer`, the directory's level buffer.  Every decision about
+// entering is taken here, on the walk's thread, in the walk's order: a
+// read-ahead (`ahead`) of a subdirectory not entered is dropped.
+uint32_t Visit(const char* directory, size_t length, char* buffer,
+               const Level* self, LinkedDirectories* linked, const char* name,
+               size_t nameLength, const platform::FindEntry& entry,
+               AheadTask* ahead) {
+  if ((entry.attributes & platform::kAttributeDirectory) == 0) {
+    return RecordStoreAppend(directory, length, name, nameLength, entry);
+  }
+  // A subdirectory whose own search pattern would not fit the level buffer
+  // cannot be searched: it is left out.
+  size_t childLength = length + 1 + nameLength;
+  if (!PatternFits(childLength)) {
+    ReadAheadDrop(ahead);
+    return kResultWritten;
+  }
+  memcpy(buffer, directory, length);
+  buffer[length] = '\\';
+  memcpy(buffer + length + 1, name, nameLength + 1);
+  if ((entry.attributes & platform::kAttributeReparsePoint) != 0) {
+    bool enter;
+    uint32_t result = AdmitLink(buffer, self, linked, &enter);
+    if (result != kResultWritten || !enter) {
+      ReadAheadDrop(ahead);
+      return result;
+    }
+  }
+  Level child = {self, buffer, false, false, {}};
+  return WalkLevel(buffer, childLength, &child, linked, ahead);
+}
+
+// Walks a directory entry by entry, its search open while the walk
+// descends: the way when no memory is left for the directory's list.
+// `buffer` holds the search pattern.
+uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
+                    const Level* self, LinkedDirectories* linked) {
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry);
   if (search == nullptr) return kResultWritten;
@@ -133,29 +165,59 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
     // Skips "." and "..", which the search reports too, and every other
     // name that begins with a dot.
     if (name[0] == '.') continue;
-    size_t nameLength = strlen(name);
-    if ((entry.attributes & platform::kAttributeDirectory) == 0) {
-      result = RecordStoreAppend(directory, length, name, nameLength, entry);
-      if (result != kResultWritten) break;
-      continue;
-    }
-    // A subdirectory whose own search pattern would not fit the level
-    // buffer cannot be searched: it is left out.
-    if (length + 1 + nameLength + kPatternTail >= kPathSize) continue;
-    memcpy(buffer, directory, length);
-    buffer[length] = '\\';
-    memcpy(buffer + length + 1, name, nameLength + 1);
-    if ((entry.attributes & platform::kAttributeReparsePoint) != 0) {
-      bool enter;
-      result = AdmitLink(buffer, self, linked, &enter);
-      if (result != kResultWritten) break;
-      if (!enter) continue;
-    }
-    Level child = {self, buffer, false, false, {}};
-    result = WalkLevel(buffer, length + 1 + nameLength, &child, linked);
-    if (result != kResultWritten) break;
-  } while (platform::FindNext(search, &entry));
+    result = Visit(directory, length, buffer, self, linked, name, strlen(name),
+                   entry, nullptr);
+  } while (result == kResultWritten && platform::FindNext(search, &entry));
   platform::FindEnd(search);
+  return result;
+}
+
+// Walks one directory from its list, read ahead or read here.  Its level
+// buffer holds the search pattern first; then, for each subdirectory, the
+// subdirectory's path, which stays there (as the child's `directory` and
+// `Level::path`) for the child's whole sub-walk, and is overwritten only by
+// the next subdirectory.
+uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
+                   LinkedDirectories* linked, AheadTask* ahead) {
+  char buffer[kPathSize];
+  DirectoryList list;
+  if (ahead == nullptr || !ReadAheadTake(ahead, &list)) {
+    memcpy(buffer, directory, length);
+    memcpy(buffer + length, "\\*.*", kPatternTail + 1);
+    ListRead read = ReadDirectoryList(buffer, &list);
+    if (read == ListRead::kUnreadable && ReadAheadPause()) {
+      // Perhaps only out of descriptors while the workers held theirs: once
+      // more with none held, so that the directory is read as the serial
+      // walk would read it.
+      read = ReadDirectoryList(buffer, &list);
+      ReadAheadResume();
+    }
+    switch (read) {
+      case ListRead::kRead: break;
+      case ListRead::kUnreadable: return kResultWritten;
+      case ListRead::kNoMemory:
+        return WalkSearch(directory, length, buffer, self, linked);
+    }
+    ReadAheadQueue(directory, length, &list);
+  }
+  // Visit reads the attributes, times and size of an entry, not its name.
+  platform::FindEntry entry;
+  uint32_t result = kResultWritten;
+  ListCursor cursor = FirstEntry(list);
+  while (result == kResultWritten) {
+    ListedEntry* at = NextEntry(&cursor);
+    if (at == nullptr) break;
+    entry.attributes = at->attributes;
+    entry.lastWriteTime = at->lastWriteTime;
+    entry.creationTime = at->creationTime;
+    entry.lastAccessTime = at->lastAccessTime;
+    entry.sizeLow = at->sizeLow;
+    result = Visit(directory, length, buffer, self, linked, at->Name(),
+                   at->nameLength, entry, at->ahead);
+  }
+  // A failure leaves the rest unvisited: their read-aheads are not wanted.
+  while (ListedEntry* rest = NextEntry(&cursor)) ReadAheadDrop(rest->ahead);
+  ReleaseDirectoryList(&list);
   return result;
 }
 
@@ -169,10 +231,14 @@ const char* EntryName(const platform::FindEntry& entry) {
   return entry.name;
 }
 
-uint32_t WalkDirectory(const char* directory) {
+uint32_t WalkDirectory(const char* directory, unsigned workers) {
+  ReadAheadStart(workers);
   Level root = {nullptr, directory, false, false, {}};
   LinkedDirectories linked;
-  uint32_t result = WalkLevel(directory, strlen(directory), &root, &linked);
+  uint32_t result =
+      WalkLevel(directory, strlen(directory), &root, &linked, nullptr);
+  ReadAheadStop();
+  ReleaseListPool();
   memory::Release(linked.slots);
   return result;
 }

@@ -1,18 +1,27 @@
 // The depth-first walk of one drive's tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
 
 // Walks `directory` (a path without a trailing `\`, such as `C:`) and
 // everything below it, appending one record per file to the record store.
+// `workers` threads read directories ahead of the walk (none: the walk reads
+// each itself); the records and their order are the same either way.
 // Returns kResultWritten when the walk ran to its end and kResultNoMemory
 // when memory for the store, or for the walk's list of directories entered
 // through links, cannot be obtained.  Unreadable directories yield nothing
 // and no error.  A link is followed unless it leads back to a directory on
 // the current path, or to one the walk has already entered through a link.
-uint32_t WalkDirectory(const char* directory);
+uint32_t WalkDirectory(const char* directory, unsigned workers);
+
+// True when the search pattern (`\*.*` added) of a directory whose path has
+// `length` characters fits a path buffer: only such a directory is searched.
+constexpr bool PatternFits(size_t length) {
+  return length + 4 < platform::kPathSize;
+}
 
 // The name to record and walk for an entry.  An ANSI search reports a name
 // the code page cannot spell with `?` in it; the short name then names the

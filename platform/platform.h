@@ -118,6 +118,10 @@ bool VolumeIsReady(const char* root);
 // the buffer is too small (then nothing is written).
 uint32_t LogicalDriveStrings(uint32_t size, char* buffer);
 
+// The search operations below (FindFirst to GetDirectoryId) may be called
+// from several threads at once, each search handle by one thread at a time:
+// the walk's read-ahead workers search directories of their own.
+//
 // FindFirstFileA: null when the search cannot be started.  `pattern` is
 // `directory\*.*`, or one entry's path; a search that finds nothing fails.
 FindHandle* FindFirst(const char* pattern, FindEntry* entry);
@@ -133,6 +137,12 @@ void FindEnd(FindHandle* search);
 // Identity of the directory at `path`, links followed.  Only asked for when
 // the walk meets a link, so it may cost a system call or two.
 bool GetDirectoryId(const char* path, DirectoryId* id);
+
+// Processors online (GetSystemInfo's dwNumberOfProcessors), at least 1.
+unsigned ProcessorCount();
+// GetEnvironmentVariableA(name, buffer, size): the value's length, or the
+// size it needs (its NUL counted) when it does not fit; 0 when unset.
+uint32_t EnvironmentVariable(const char* name, char* buffer, uint32_t size);
 
 // FileTimeToLocalFileTime: the bias in effect now is applied, whatever the
 // date of `utc`.

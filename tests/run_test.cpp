@@ -47,3 +47,20 @@ TEST(ResultMessage, OnlyFailuresSaySomething) {
   EXPECT_EQ(nullptr, ResultMessage(4));
   EXPECT_STREQ("Cannot allocate memory.\n", ResultMessage(5));
 }
+
+TEST(ReadAheadWorkers, SettingOrOnePerProcessorAtMostEight) {
+  struct Case {
+    const char* setting;
+    unsigned processors;
+    unsigned workers;
+  };
+  const Case cases[] = {
+      {nullptr, 2, 2}, {nullptr, 64, 8}, {"0", 4, 0}, {"3", 1, 3},
+      {"99", 1, 8},    {"00012", 1, 8},  {"x", 2, 2}, {"", 2, 2},
+      {"2x", 1, 1},    {"-1", 3, 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.workers, ReadAheadWorkers(c.setting, c.processors))
+        << (c.setting != nullptr ? c.setting : "unset");
+  }
+}

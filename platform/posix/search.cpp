@@ -1,10 +1,16 @@
-// Directory search: FindFirstFileA and FindNextFileA over opendir, readdir
-// and one statx per entry, relative to the directory's descriptor.  As on
-// Win32, a search reports "." and ".." too, and a link stands for its
-// target.
+// Directory search: FindFirstFileA and FindNextFileA over one open and
+// getdents64 per directory and one statx per entry, relative to the
+// directory's descriptor.  As on Win32, a search reports "." and ".." too,
+// and a link stands for its target.
+//
+// A search costs what the walk needs and no more: no opendir (whose fstat,
+// fcntl and buffer allocation per directory were a tenth of the walk's
+// time), and each thread keeps its last handle, buffer included, for the
+// next search.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -17,10 +23,37 @@
 namespace platform {
 
 struct FindHandle {
-  DIR* directory;  // null for the search of one named entry
+  int directory;  // -1 for the search of one named entry
+  size_t next;    // the next record in `buffer`
+  size_t end;     // the bytes the last getdents64 gave
+  alignas(8) char buffer[32768];
 };
 
 namespace {
+
+// A record of getdents64: inode (8 bytes), offset (8), the record's length
+// (2), the type (1), then the name and its NUL.
+constexpr size_t kDirentLengthAt = 16;
+constexpr size_t kDirentTypeAt = 18;
+constexpr size_t kDirentNameAt = 19;
+
+// The handle this thread ended last, kept for its next search and freed
+// when the thread ends.
+struct SpareHandle {
+  FindHandle* handle = nullptr;
+  ~SpareHandle() { delete handle; }
+};
+thread_local SpareHandle tSpare;
+
+FindHandle* TakeHandle(int directory) {
+  FindHandle* search = tSpare.handle;
+  tSpare.handle = nullptr;
+  if (search == nullptr) search = new (std::nothrow) FindHandle;
+  if (search == nullptr) return nullptr;
+  search->directory = directory;
+  search->next = search->end = 0;
+  return search;
+}
 
 FileTime FileTimeFrom(const struct statx_timestamp& stamp) {
   return FileTimeFromUnix(stamp.tv_sec, stamp.tv_nsec);
@@ -97,25 +130,24 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
       return nullptr;
     }
     CopyName(name, entry);  // the entry's own name, as Win32 reports it
-    return new (std::nothrow) FindHandle{nullptr};
+    return TakeHandle(-1);
   }
 
   if (!posix::NativePath(pattern, length - 4, native)) return nullptr;
   int descriptor = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
+  // Below the drive's root a search only reaches directories that an earlier
+  // search described, and DescribeEntry passed pruned ones over already: only
+  // the root (`X:\*.*`) needs its device looked at.
   struct stat info;
-  if (fstat(descriptor, &info) != 0 || posix::IsPrunedDevice(info.st_dev)) {
+  if (length == 6 &&
+      (fstat(descriptor, &info) != 0 || posix::IsPrunedDevice(info.st_dev))) {
     close(descriptor);
     return nullptr;
   }
-  DIR* directory = fdopendir(descriptor);
-  if (directory == nullptr) {
-    close(descriptor);
-    return nullptr;
-  }
-  auto* search = new (std::nothrow) FindHandle{directory};
+  FindHandle* search = TakeHandle(descriptor);
   if (search == nullptr) {
-    closedir(directory);
+    close(descriptor);
     return nullptr;
   }
   // Win32 fails a search that finds nothing at all.
@@ -127,31 +159,45 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
 }
 
 bool FindNext(FindHandle* search, FindEntry* entry) {
-  if (search->directory == nullptr) return false;
-  int descriptor = dirfd(search->directory);
-  while (struct dirent* found = readdir(search->directory)) {
+  if (search->directory < 0) return false;
+  for (;;) {
+    if (search->next == search->end) {
+      long got = syscall(SYS_getdents64, search->directory, search->buffer,
+                         sizeof search->buffer);
+      if (got <= 0) return false;
+      search->next = 0;
+      search->end = static_cast<size_t>(got);
+    }
+    const char* record = search->buffer + search->next;
+    unsigned short recordLength;
+    memcpy(&recordLength, record + kDirentLengthAt, sizeof recordLength);
+    search->next += recordLength;
+    const char* name = record + kDirentNameAt;
     // A Windows path cannot carry a `\` in a name: joined into `X:\dir\name`
     // it would read as several parts (`a\..\..` leaves the drive).  Windows
     // never reports such a name, so neither does this search.
-    if (strchr(found->d_name, '\\') != nullptr) continue;
-    if (found->d_name[0] == '.') {
+    if (strchr(name, '\\') != nullptr) continue;
+    if (name[0] == '.') {
       // Described by name and kind only, as platform.h allows.
-      CopyName(found->d_name, entry);
-      entry->attributes =
-          found->d_type == DT_DIR ? kAttributeDirectory : kAttributeArchive;
+      CopyName(name, entry);
+      entry->attributes = record[kDirentTypeAt] == DT_DIR ? kAttributeDirectory
+                                                          : kAttributeArchive;
       entry->creationTime = entry->lastAccessTime = entry->lastWriteTime =
           FileTime{0, 0};
       entry->sizeHigh = entry->sizeLow = 0;
       return true;
     }
-    if (DescribeEntry(descriptor, found->d_name, entry)) return true;
+    if (DescribeEntry(search->directory, name, entry)) return true;
   }
-  return false;
 }
 
 void FindEnd(FindHandle* search) {
-  if (search->directory != nullptr) closedir(search->directory);
-  delete search;
+  if (search->directory >= 0) close(search->directory);
+  if (tSpare.handle == nullptr) {
+    tSpare.handle = search;
+  } else {
+    delete search;
+  }
 }
 
 bool GetDirectoryId(const char* path, DirectoryId* id) {

@@ -102,6 +102,17 @@ bool GetDirectoryId(const char* path, DirectoryId* id) {
   return true;
 }
 
+unsigned ProcessorCount() {
+  SYSTEM_INFO information;
+  GetSystemInfo(&information);
+  return information.dwNumberOfProcessors > 0 ? information.dwNumberOfProcessors
+                                              : 1;
+}
+
+uint32_t EnvironmentVariable(const char* name, char* buffer, uint32_t size) {
+  return GetEnvironmentVariableA(name, buffer, size);
+}
+
 bool FileTimeToLocal(const FileTime& utc, FileTime* local) {
   FILETIME in = {utc.low, utc.high};
   FILETIME out;

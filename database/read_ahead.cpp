@@ -1,0 +1,323 @@
+#include "database/read_ahead.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "database/walk.h"
+
+namespace {
+
+using platform::kPathSize;
+
+// Lists read ahead and not yet taken, and queued tasks, are held to this
+// many bytes: some fifty directories of twenty entries ahead, more than a
+// few threads can use, and little beside the records the run holds.  Workers
+// that found it spent wait until the walk has taken a quarter of it, rather
+// than wake for every list it takes.
+constexpr size_t kBudget = 128 * 1024;
+constexpr size_t kResume = kBudget - kBudget / 4;
+
+enum class TaskState {
+  kQueued,   // waiting in the queue
+  kReading,  // a thread reads it
+  kRead,     // its list is ready
+  kLeft,     // not read: the walk reads it itself
+  kDropped,  // the walk does not want it; its reader frees it
+};
+
+}  // namespace
+
+struct AheadTask {
+  AheadTask* newer;  // queue neighbours while kQueued
+  AheadTask* older;
+  TaskState state;
+  DirectoryList list;
+  size_t length;
+  char pattern[kPathSize];  // `directory\*.*`
+};
+
+namespace {
+
+// Everything below is guarded by gLock.
+std::mutex gLock;
+std::condition_variable gWorkerWake;
+std::condition_variable gWalkWake;
+AheadTask* gNewest = nullptr;  // the queue's top: the walk's next wants
+size_t gCharged = 0;           // bytes held against kBudget
+bool gStopping = false;
+bool gBudgetSpent = false;
+bool gPaused = false;          // no worker starts a read
+unsigned gWorkersReading = 0;  // workers with a directory open
+bool gWalkWaiting = false;
+unsigned gWorkersWaiting = 0;
+unsigned gWorkers = 0;
+std::thread gThreads[kMaxReadAheadWorkers];
+
+// Tasks made for one list's subdirectories, first subdirectory newest.
+struct Batch {
+  AheadTask* newest = nullptr;
+  AheadTask* oldest = nullptr;
+  size_t bytes = 0;
+};
+
+size_t ListBytes(const DirectoryList& list) {
+  return list.chunks * (sizeof(ListChunk) + kListChunkSize);
+}
+
+void Unlink(AheadTask* task) {
+  if (task->newer != nullptr) {
+    task->newer->older = task->older;
+  } else {
+    gNewest = task->older;
+  }
+  if (task->older != nullptr) task->older->newer = task->newer;
+}
+
+void PushBatch(const Batch& batch) {
+  if (batch.newest == nullptr) return;
+  batch.oldest->older = gNewest;
+  if (gNewest != nullptr) gNewest->newer = batch.oldest;
+  gNewest = batch.newest;
+  gCharged += batch.bytes;
+  if (gWorkersWaiting == 0 || gBudgetSpent) return;
+  if (batch.newest == batch.oldest) {
+    gWorkerWake.notify_one();
+  } else {
+    gWorkerWake.notify_all();
+  }
+}
+
+void Uncharge(size_t bytes) {
+  gCharged -= bytes;
+  if (gBudgetSpent && gCharged < kResume) {
+    gBudgetSpent = false;
+    gWorkerWake.notify_all();
+  }
+}
+
+void FreeTask(AheadTask* task) {
+  Uncharge(sizeof(AheadTask));
+  delete task;
+}
+
+// Frees a batch that was never queued.
+void FreeBatch(const Batch& batch) {
+  for (AheadTask* task = batch.newest; task != nullptr;) {
+    AheadTask* older = task->older;
+    delete task;
+    task = older;
+  }
+}
+
+// Makes a task for each subdirectory of `list` that the walk will likely
+// enter: not a link (whether a link is entered depends on the path the walk
+// is on) and with a search pattern that fits.  A task that cannot be had is
+// left out: the walk then reads that directory itself.
+Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
+  Batch batch;
+  ListCursor cursor = FirstEntry(*list);
+  while (ListedEntry* entry = NextEntry(&cursor)) {
+    if ((entry->attributes & platform::kAttributeDirectory) == 0 ||
+        (entry->attributes & platform::kAttributeReparsePoint) != 0 ||
+        !PatternFits(length + 1 + entry->nameLength)) {
+      continue;
+    }
+    auto* task = new (std::nothrow) AheadTask;
+    if (task == nullptr) break;
+    task->newer = batch.oldest;
+    task->older = nullptr;
+    task->state = TaskState::kQueued;
+    task->length = length + 1 + entry->nameLength;
+    memcpy(task->pattern, directory, length);
+    task->pattern[length] = '\\';
+    memcpy(task->pattern + length + 1, entry->Name(), entry->nameLength);
+    memcpy(task->pattern + task->length, "\\*.*", 5);
+    if (batch.oldest != nullptr) {
+      batch.oldest->older = task;
+    } else {
+      batch.newest = task;
+    }
+    batch.oldest = task;
+    batch.bytes += sizeof(AheadTask);
+    entry->ahead = task;
+  }
+  return batch;
+}
+
+// Reads a task taken from the queue, without the lock; then, with it,
+// publishes the list and queues its subdirectories, or frees all when the
+// walk dropped the task meanwhile.
+void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  ListRead read = ReadDirectoryList(task->pattern, &task->list);
+  Batch batch;
+  if (read == ListRead::kRead) {
+    batch = MakeBatch(task->pattern, task->length, &task->list);
+  }
+  lock.lock();
+  if (task->state == TaskState::kDropped) {
+    FreeBatch(batch);
+    ReleaseDirectoryList(&task->list);
+    FreeTask(task);
+    return;
+  }
+  if (read == ListRead::kRead) {
+    task->state = TaskState::kRead;
+    gCharged += ListBytes(task->list);
+    PushBatch(batch);
+  } else {
+    // Out of descriptors or memory, or unreadable: the walk reads it as the
+    // serial walk would and finds out which.
+    task->state = TaskState::kLeft;
+  }
+  if (gWalkWaiting) gWalkWake.notify_one();
+}
+
+AheadTask* TakeNewest() {
+  AheadTask* task = gNewest;
+  Unlink(task);
+  task->state = TaskState::kReading;
+  return task;
+}
+
+void Work() {
+  std::unique_lock<std::mutex> lock(gLock);
+  for (;;) {
+    for (;;) {
+      if (gCharged >= kBudget) gBudgetSpent = true;
+      if (gStopping || (gNewest != nullptr && !gBudgetSpent && !gPaused)) {
+        break;
+      }
+      ++gWorkersWaiting;
+      gWorkerWake.wait(lock);
+      --gWorkersWaiting;
+    }
+    if (gStopping) return;
+    ++gWorkersReading;
+    ReadTask(TakeNewest(), lock);
+    --gWorkersReading;
+    if (gPaused && gWorkersReading == 0) gWalkWake.notify_one();
+  }
+}
+
+void DropLocked(AheadTask* task) {
+  if (task == nullptr) return;
+  switch (task->state) {
+    case TaskState::kQueued:
+      Unlink(task);
+      FreeTask(task);
+      return;
+    case TaskState::kReading: task->state = TaskState::kDropped; return;
+    case TaskState::kRead:
+      for (ListCursor cursor = FirstEntry(task->list);
+           ListedEntry* entry = NextEntry(&cursor);) {
+        DropLocked(entry->ahead);
+      }
+      Uncharge(ListBytes(task->list));
+      ReleaseDirectoryList(&task->list);
+      FreeTask(task);
+      return;
+    case TaskState::kLeft: FreeTask(task); return;
+    case TaskState::kDropped: return;
+  }
+}
+
+}  // namespace
+
+unsigned ReadAheadStart(unsigned workers) {
+  if (workers > kMaxReadAheadWorkers) workers = kMaxReadAheadWorkers;
+  gStopping = false;
+  gWorkers = 0;
+  while (gWorkers < workers) {
+    // The one place a thread starts: a thread the system will not give
+    // means one worker fewer, down to none, which is the serial walk.
+    try {
+      gThreads[gWorkers] = std::thread(Work);
+    } catch (const std::exception&) {
+      break;
+    }
+    ++gWorkers;
+  }
+  return gWorkers;
+}
+
+void ReadAheadStop() {
+  if (gWorkers == 0) return;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    gStopping = true;
+  }
+  gWorkerWake.notify_all();
+  for (unsigned i = 0; i < gWorkers; ++i) gThreads[i].join();
+  gWorkers = 0;
+  // The walk took or dropped every task; nothing is left to free.
+}
+
+void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list) {
+  if (gWorkers == 0) return;
+  Batch batch = MakeBatch(directory, length, list);
+  std::lock_guard<std::mutex> guard(gLock);
+  PushBatch(batch);
+}
+
+bool ReadAheadPause() {
+  if (gWorkers == 0) return false;
+  std::unique_lock<std::mutex> lock(gLock);
+  gPaused = true;
+  while (gWorkersReading != 0) {
+    gWalkWaiting = true;
+    gWalkWake.wait(lock);
+    gWalkWaiting = false;
+  }
+  return true;
+}
+
+void ReadAheadResume() {
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    gPaused = false;
+  }
+  gWorkerWake.notify_all();
+}
+
+bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
+  std::unique_lock<std::mutex> lock(gLock);
+  for (;;) {
+    switch (task->state) {
+      case TaskState::kQueued:
+        // No worker has begun it: the walk reads it now rather than wait.
+        Unlink(task);
+        FreeTask(task);
+        return false;
+      case TaskState::kRead:
+        *list = task->list;
+        Uncharge(ListBytes(task->list));
+        FreeTask(task);
+        return true;
+      case TaskState::kLeft: FreeTask(task); return false;
+      case TaskState::kReading:
+      case TaskState::kDropped:
+        // A worker reads it: read the next queued directory meanwhile, or
+        // wait when there is none or the budget is spent.
+        if (gNewest != nullptr && !gBudgetSpent && gCharged < kBudget &&
+            !gPaused) {
+          ReadTask(TakeNewest(), lock);
+        } else {
+          gWalkWaiting = true;
+          gWalkWake.wait(lock);
+          gWalkWaiting = false;
+        }
+        break;
+    }
+  }
+}
+
+void ReadAheadDrop(AheadTask* task) {
+  if (task == nullptr) return;
+  std::lock_guard<std::mutex> guard(gLock);
+  DropLocked(task);
+}

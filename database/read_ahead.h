@@ -1,0 +1,53 @@
+// Reading directories ahead of the walk on worker threads.
+//
+// The walk takes its directories in depth-first order on its own thread and
+// decides alone which of them it enters.  Workers only read: whoever reads a
+// directory (a worker or the walk) queues its plain subdirectories, and
+// workers take the queue's newest first, which is the walk's own order, so
+// the lists are ready where the walk will want them.  When the walk comes
+// to a subdirectory it takes the list a worker read, reads the directory
+// itself when no worker has begun it, and while a worker is still reading
+// it reads other queued directories instead of idling.  A list the walk
+// does not want is dropped with everything queued below it.
+//
+// Lists read ahead and not yet taken are held to a budget of memory; a
+// worker waits when it is spent.  A worker that cannot read a directory
+// (no descriptor or no memory left, or the directory is unreadable) leaves
+// it to the walk, which reads it as the serial walk would, so a record is
+// never lost or moved.
+#pragma once
+
+#include <cstddef>
+
+#include "database/directory_list.h"
+
+// Workers at most, whatever is asked.
+constexpr unsigned kMaxReadAheadWorkers = 8;
+
+// Starts up to `workers` workers (at most kMaxReadAheadWorkers) and returns
+// how many started: a thread that cannot be started means fewer.  With none
+// the other calls do nothing.
+unsigned ReadAheadStart(unsigned workers);
+
+// Drops whatever is still queued and waits for the workers to end.
+void ReadAheadStop();
+
+// Queues the subdirectories of `list`, the directory `directory` (`length`
+// characters) that the walk read itself, for the workers.
+void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list);
+
+// The list of the subdirectory behind `task`, which the walk enters: true
+// with `list` filled, false when the walk is to read the directory itself.
+// `task` is gone either way.
+bool ReadAheadTake(AheadTask* task, DirectoryList* list);
+
+// Waits until no worker has a directory open and keeps them from opening
+// another until ReadAheadResume: a directory the walk could not open may
+// have failed only for the descriptors the workers held.  False, and
+// nothing to resume, when there are no workers.
+bool ReadAheadPause();
+void ReadAheadResume();
+
+// Drops the read-ahead of a subdirectory the walk does not enter, and all
+// that was queued below it.  Null does nothing.
+void ReadAheadDrop(AheadTask* task);

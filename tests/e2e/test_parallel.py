@@ -1,0 +1,113 @@
+"""The walk with read-ahead workers writes the serial walk's bytes."""
+
+import os
+import subprocess
+import sys
+
+from harness import Case
+
+# Keeps making and removing files and directories under a directory until
+# killed, so that entries vanish between a directory's read and their stats.
+CHURN = r"""
+import os, sys
+base = sys.argv[1]
+n = 0
+while True:
+    n += 1
+    name = os.path.join(base, "v%d" % (n % 50))
+    try:
+        if n % 3:
+            open(name, "w").close()
+            os.remove(name)
+        else:
+            os.mkdir(name)
+            open(os.path.join(name, "in"), "w").close()
+            os.remove(os.path.join(name, "in"))
+            os.rmdir(name)
+    except OSError:
+        pass
+"""
+
+
+class SameBytes(Case):
+    def tree(self):
+        files = {"top.txt": b"1", ".hidden": b"x", ".dot/in.txt": b"x",
+                 "a/.x": b"x", "empty": None}
+        # A directory of 5000 entries with subdirectories among its files.
+        for i in range(5000):
+            files["big/f%04d" % i] = b""
+        for i in range(20):
+            files["big/s%02d/in.txt" % i] = b"z" * i
+        # Many small directories, three deep, for the workers to run ahead on.
+        for i in range(40):
+            for j in range(5):
+                files["many/d%02d/e%d/f.txt" % (i, j)] = b"y" * j
+                files["many/d%02d/g%d.txt" % (i, j)] = b""
+        # A chain 60 levels deep, a file on every level.
+        chain = "chain"
+        for level in range(60):
+            chain += "/c"
+            files[chain + "/f%02d" % level] = b""
+        # Near the search pattern's limit: `pattern` is left out, `edge` is
+        # entered.
+        a, b = "a" * 120, "b" * 120
+        files["%s/%s/%s/in.txt" % (a, b, "p" * 11)] = b""
+        files["%s/%s/%s/in.txt" % (a, b, "e" * 10)] = b""
+        root = self.make_tree("c", files)
+        for i in range(0, 5000, 250):
+            self.set_times(os.path.join(root, "big", "f%04d" % i), 1300000000 + i)
+        links = {
+            "links/to_file": "top.txt",
+            "links/to_dir": os.path.join(root, "many", "d03"),
+            "links/to_link": os.path.join(root, "links", "to_dir"),
+            "links/dangling": os.path.join(root, "missing"),
+            "links/to_root": root,
+            "many/d05/e1/up": os.path.join(root, "many"),
+            "x/to_y": os.path.join(root, "y"),
+            "y/to_x": os.path.join(root, "x"),
+        }
+        for name, target in links.items():
+            os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+            os.symlink(target, os.path.join(root, name))
+        # Following the dangling link the first time sets its access time
+        # (relatime): a first scan lets it settle before scans are compared.
+        self.scan(root, "0")
+        return root
+
+    def scan(self, root, threads):
+        name = "t%s.dbs" % threads
+        result = self.kavelo(["-LK", "-D", self.db_arg(name)],
+                             {"K": ("fixed", root)},
+                             env={"KAVELO_THREADS": threads})
+        self.assert_ok(result)
+        data = self.read(name)
+        return data[:13] + data[17:]  # without the database time
+
+    def test_workers_write_the_serial_bytes(self):
+        root = self.tree()
+        serial = self.scan(root, "0")
+        self.assertGreater(len(serial), 5000 * 30)
+        for threads in ("1", "2", "8", None):
+            self.assertEqual(serial, self.scan(root, threads), threads)
+
+    def test_vanishing_entries_leave_the_rest_in_order(self):
+        root = self.tree()
+        churn = os.path.join(root, "many", "d07", "churn")
+        os.mkdir(churn)
+        serial = self.database_of(self.scan(root, "0"))
+        churner = subprocess.Popen([sys.executable, "-c", CHURN, churn])
+        try:
+            for threads in ("0", "2", "8"):
+                records = self.database_of(self.scan(root, threads))
+                self.assertEqual(serial, records, threads)
+        finally:
+            churner.kill()
+            churner.wait()
+
+    @staticmethod
+    def database_of(data):
+        """The records of a scan, those under the churning directory left
+        out."""
+        from harness import Database
+        db = Database(data[:13] + b"\0\0\0\0" + data[13:])
+        return [r for r in db.records if b"\\churn\\" not in r[0]]
