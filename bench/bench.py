@@ -17,6 +17,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 import make_tree
@@ -29,6 +30,10 @@ LETTER = "K"
 # from UTC, where the local reading crosses 2038 before UTC does.
 CHECK_ZONES = [None, "XXX-14", "XXX+12"]
 SIGNATURE = b"VANTOREX\x04"
+# A walk that runs away (out of its tree, round a loop) fails the check
+# instead of filling the disk.
+CHECK_TIMEOUT = 900
+TINY_TIMEOUT = 60
 FIELDS = r"%p\t%T@\t%C@\t%A@\t%s\n"
 DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
 COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
@@ -46,6 +51,19 @@ def log(text):
 def run(argv, **kwargs):
     kwargs.setdefault("check", True)
     return subprocess.run(argv, **kwargs)
+
+
+def run_captured(argv, env, timeout=None):
+    """Runs with standard output and error to files, not pipes: programs
+    that a wine start leaves running would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=err, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        done.stdout = out.read()
+        done.stderr = err.read()
+    return done
 
 
 class Tool:
@@ -122,7 +140,7 @@ def difference(name_a, a, name_b, b):
     return "%s has %d records, %s %d" % (name_a, len(ra), name_b, len(rb))
 
 
-def check_equal(tools, env, zones, runner=None):
+def check_equal(tools, env, zones, timeout):
     """Runs every compared tool under each zone; their databases must be
     equal but for the database time.  Returns the number of records."""
     compared = [t for t in tools if t.name in COMPARED]
@@ -135,8 +153,10 @@ def check_equal(tools, env, zones, runner=None):
         for tool in compared:
             if os.path.exists(tool.output):
                 os.remove(tool.output)
-            done = run(tool.argv, env=zone_env, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                done = run_captured(tool.argv, zone_env, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                raise BenchError("%s took over %d s" % (tool.name, timeout))
             if done.returncode != 0:
                 raise BenchError("%s failed (exit %d): %s" % (
                     tool.name, done.returncode, done.stderr.decode()[-2000:]))
@@ -192,12 +212,12 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=None):
     return {r["command"]: r for r in results}
 
 
-def simple_timer(tools, env):
+def simple_timer(tools, env, timeout):
     """One run each with a plain clock, where hyperfine is not needed."""
     timed = {}
     for tool in tools:
         start = time.perf_counter()
-        run(tool.argv, env=env, stdout=subprocess.DEVNULL)
+        run(tool.argv, env=env, stdout=subprocess.DEVNULL, timeout=timeout)
         seconds = time.perf_counter() - start
         timed[tool.name] = {"median": seconds, "mean": seconds, "stddev": 0.0,
                             "min": seconds, "max": seconds}
@@ -252,7 +272,7 @@ class Report:
 
 def version_of(argv):
     try:
-        done = run(argv, check=False, capture_output=True, timeout=60)
+        done = run_captured(argv, None, timeout=60)
         text = (done.stdout or done.stderr).decode(errors="replace")
         return text.strip().splitlines()[0] if text.strip() else "?"
     except (OSError, subprocess.TimeoutExpired):
@@ -346,7 +366,7 @@ def bench_native(args, report, work, kavelo, ref, name, cold):
     root, drives, out = prepare_tree(work, name)
     env = native_env(work, drives)
     tools = native_tools(kavelo, ref, root, out, peers=True)
-    files = check_equal(tools, env, CHECK_ZONES)
+    files = check_equal(tools, env, CHECK_ZONES, CHECK_TIMEOUT)
     timed = hyperfine(tools, env, args.runs, 1,
                       os.path.join(work, "hyperfine-%s-warm.json" % name))
     rss = peak_rss_kib(tools, env, work)
@@ -371,8 +391,8 @@ def bench_tiny(args, work):
     tools = native_tools(kavelo, ref, root, out, peers=True)
     tools = [t for t in tools if shutil.which(t.argv[0]) or
              os.path.exists(t.argv[0])]
-    files = check_equal(tools, env, CHECK_ZONES)
-    timed = simple_timer(tools, env)
+    files = check_equal(tools, env, CHECK_ZONES, TINY_TIMEOUT)
+    timed = simple_timer(tools, env, TINY_TIMEOUT)
     rss = peak_rss_kib(tools, env, work)
     report = Report()
     report.table("tiny tree (%d files recorded), one run each" % files,
@@ -405,35 +425,40 @@ class Wine:
 
     def server(self, *flags):
         run(["wineserver"] + list(flags), env=self.env, check=False,
-            capture_output=True)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def quiet(self, *argv):
+        run(self.pinned(*argv), env=self.env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def setup(self, root):
         os.makedirs(self.prefix, exist_ok=True)
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             log("making the Wine prefix %s" % self.prefix)
-            run(self.pinned("cmd", "/c", "exit"), env=self.env,
-                capture_output=True)
+            self.quiet("cmd", "/c", "exit")
         devices = os.path.join(self.prefix, "dosdevices")
         for letter, target in (("k", root), ("z", "/")):
             link = os.path.join(devices, letter + ":")
             if os.path.lexists(link):
                 os.remove(link)
             os.symlink(target, link)
-        run(self.pinned("reg", "add", r"HKLM\Software\Wine\Drives", "/v",
-                        "k:", "/d", "hd", "/f", "/reg:64"),
-            env=self.env, capture_output=True)
+        self.quiet("reg", "add", r"HKLM\Software\Wine\Drives", "/v", "k:",
+                   "/d", "hd", "/f", "/reg:64")
         # Drive types are read when the wineserver starts: start it anew,
         # pinned, and keep it for the runs.
         self.server("-k")
         self.server("-w")
-        run(["taskset", "-c", "0", "wineserver", "-p"], env=self.env)
+        run(["taskset", "-c", "0", "wineserver", "-p"], env=self.env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's own services start with the first program and stay: start
+        # them here, away from any pipe.
+        self.quiet("cmd", "/c", "exit")
 
     def stop(self):
         self.server("-k")
 
     def runs_32bit(self, program):
-        done = run(self.pinned(program), env=self.env, check=False,
-                   capture_output=True, timeout=300)
+        done = run_captured(self.pinned(program), self.env, timeout=300)
         return done.returncode == 2 and b"usage" in done.stderr, done
 
 
@@ -468,7 +493,7 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                 os.path.join(out, "reference-win32.dbs"),
                 "FindFirstFileA/FindNextFileA, Wine, CPU 0"),
         ]
-        files = check_equal(tools, wine.env, [None])
+        files = check_equal(tools, wine.env, [None], CHECK_TIMEOUT)
         timed = hyperfine(tools, wine.env, args.wine_runs, 1,
                           os.path.join(work, "hyperfine-%s-wine.json" % name))
         rss = peak_rss_kib(tools, wine.env, work)
