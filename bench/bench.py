@@ -14,6 +14,7 @@ import os
 import platform
 import shlex
 import shutil
+import statistics
 import struct
 import subprocess
 import sys
@@ -200,16 +201,40 @@ def peak_rss_kib(tools, env, work):
 
 
 def hyperfine(tools, env, runs, warmup, json_path, prepare=None):
-    argv = ["hyperfine", "-N", "--style", "basic", "--runs", str(runs),
-            "--warmup", str(warmup), "--export-json", json_path]
-    if prepare:
-        argv += ["--prepare", prepare]
-    for tool in tools:
-        argv += ["-n", tool.name, tool.command()]
-    run(argv, env=env)
-    with open(json_path) as f:
-        results = json.load(f)["results"]
-    return {r["command"]: r for r in results}
+    """Times every tool `runs` times after `warmup` untimed rounds.  The runs
+    go in rounds, one hyperfine call per round timing each tool once, the
+    order turning from round to round: on shared cores a busy minute then
+    falls on every tool alike.  The rounds' exports are joined into
+    `json_path`."""
+    times = {tool.name: [] for tool in tools}
+    for number in range(warmup + runs):
+        turn = number % len(tools)
+        order = tools[turn:] + tools[:turn]
+        argv = ["hyperfine", "-N", "--style", "basic", "--runs", "1",
+                "--export-json", json_path]
+        if prepare:
+            argv += ["--prepare", prepare]
+        for tool in order:
+            argv += ["-n", tool.name, tool.command()]
+        log("round %d of %d%s" % (number + 1, warmup + runs,
+                                  " (warm-up)" if number < warmup else ""))
+        run(argv, env=env, stdout=subprocess.DEVNULL)
+        if number < warmup:
+            continue
+        with open(json_path) as f:
+            for result in json.load(f)["results"]:
+                times[result["command"]].extend(result["times"])
+    timed = {}
+    for name, values in times.items():
+        timed[name] = {
+            "command": name, "times": values,
+            "median": statistics.median(values),
+            "mean": statistics.fmean(values),
+            "stddev": statistics.stdev(values) if len(values) > 1 else 0.0,
+            "min": min(values), "max": max(values)}
+    with open(json_path, "w") as f:
+        json.dump({"results": list(timed.values())}, f, indent=1)
+    return timed
 
 
 def simple_timer(tools, env, timeout):
@@ -239,12 +264,18 @@ def drop_caches_works():
 # -- reports ------------------------------------------------------------------
 
 class Report:
-    def __init__(self):
+    """The tables, printed and kept in a file that grows with each line, so
+    that a later failure loses none of them."""
+
+    def __init__(self, path):
         self.lines = []
+        self.path = path
 
     def add(self, text=""):
         self.lines.append(text)
         print(text, flush=True)
+        with open(self.path, "w") as f:
+            f.write("\n".join(self.lines) + "\n")
 
     def table(self, title, tools, timed, rss, files, reference):
         self.add("")
@@ -264,10 +295,6 @@ class Report:
             self.add("| %s | %.3f | %.3f ± %.3f | %s | %s | %s | %s |" % (
                 tool.name, median, t["mean"], t["stddev"] or 0.0, ratio,
                 "{:,}".format(int(files / median)), memory, tool.note))
-
-    def write(self, path):
-        with open(path, "w") as f:
-            f.write("\n".join(self.lines) + "\n")
 
 
 def version_of(argv):
@@ -371,7 +398,7 @@ def bench_native(args, report, work, kavelo, ref, name, cold):
                       os.path.join(work, "hyperfine-%s-warm.json" % name))
     rss = peak_rss_kib(tools, env, work)
     report.table("%s tree (%s files recorded), warm: median of %d runs after "
-                 "a warm-up" % (name, "{:,}".format(files), args.runs),
+                 "a warm-up round" % (name, "{:,}".format(files), args.runs),
                  tools, timed, rss, files, "reference walker")
     if cold:
         timed = hyperfine(tools, env, args.cold_runs, 0,
@@ -394,10 +421,9 @@ def bench_tiny(args, work):
     files = check_equal(tools, env, CHECK_ZONES, TINY_TIMEOUT)
     timed = simple_timer(tools, env, TINY_TIMEOUT)
     rss = peak_rss_kib(tools, env, work)
-    report = Report()
+    report = Report(os.path.join(work, "results-tiny.md"))
     report.table("tiny tree (%d files recorded), one run each" % files,
                  tools, timed, rss, files, "reference walker")
-    report.write(os.path.join(work, "results-tiny.md"))
 
 
 # -- Wine ---------------------------------------------------------------------
@@ -469,19 +495,22 @@ def windows_path(path):
 def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
     root, _, out = prepare_tree(work, name)
     wine = Wine(os.path.join(work, "wine"))
-    wine.setup(root)
     try:
-        works, done = wine.runs_32bit(ref_exe)
-        if not works:
-            message = ("Wine cannot run the 32-bit walker here (exit %d: %s); "
-                       "no Wine figures." % (
-                           done.returncode,
-                           done.stderr.decode(errors="replace").strip()[-300:]))
-            log(message)
+        try:
+            wine.setup(root)
+            works, done = wine.runs_32bit(ref_exe)
+            problem = None if works else "exit %d: %s" % (
+                done.returncode,
+                done.stderr.decode(errors="replace").strip()[-300:])
+        except subprocess.CalledProcessError as error:
+            problem = "%s exited with %d" % (shlex.join(error.cmd),
+                                             error.returncode)
+        if problem:
             report.add("")
             report.add("### Wine, %s tree" % name)
             report.add("")
-            report.add(message)
+            report.add("Wine cannot run the 32-bit programs here (%s): no Wine "
+                       "figures." % problem)
             return
         tools = [
             Tool("kavelo.exe", wine.pinned(kavelo_exe, "-L" + LETTER, "-D",
@@ -498,7 +527,7 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                           os.path.join(work, "hyperfine-%s-wine.json" % name))
         rss = peak_rss_kib(tools, wine.env, work)
         report.table("Wine, %s tree (%s files recorded), warm: median of %d "
-                     "runs after a warm-up" % (name, "{:,}".format(files),
+                     "runs after a warm-up round" % (name, "{:,}".format(files),
                                                args.wine_runs),
                      tools, timed, rss, files, "reference walker (Win32)")
     finally:
@@ -558,16 +587,22 @@ def main(argv):
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
                            os.path.join(work, "bin", "ref_walk"), [])
+    wine_problem = None if wine or args.no_wine else (
+        "%s is not installed" % wine_loader())
     if wine:
-        kavelo_exe = args.kavelo_exe or build_preset("release-win32", "kavelo",
-                                                     "kavelo.exe")
-        ref_exe = compile_if_stale(
-            "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
-            os.path.join(work, "bin", "ref_walk.exe"),
-            ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
+        try:
+            kavelo_exe = args.kavelo_exe or build_preset(
+                "release-win32", "kavelo", "kavelo.exe")
+            ref_exe = compile_if_stale(
+                "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
+                os.path.join(work, "bin", "ref_walk.exe"),
+                ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
+        except (OSError, subprocess.CalledProcessError) as error:
+            wine = False
+            wine_problem = "the Win32 programs cannot be built: %s" % error
 
     cold = not args.no_cold and drop_caches_works()
-    report = Report()
+    report = Report(os.path.join(work, "results.md"))
     report.add("## kavelo benchmark")
     report.add("")
     for line in machine_lines(wine and wine_loader()):
@@ -575,17 +610,15 @@ def main(argv):
     if not args.no_cold and not cold:
         report.add("No cold runs: dropping the page cache needs root and a "
                    "writable /proc/sys/vm/drop_caches.")
-    if not args.no_wine and not wine:
-        report.add("No Wine runs: %s is not installed." % wine_loader())
+    if wine_problem:
+        report.add("No Wine runs: %s." % wine_problem)
     for name in args.trees:
         bench_native(args, report, work, kavelo, ref, name,
                      cold and name in args.cold_trees)
     if wine:
         for name in args.wine_trees:
             bench_wine(args, report, work, name, kavelo_exe, ref_exe)
-    results = os.path.join(work, "results.md")
-    report.write(results)
-    log("results in %s" % results)
+    log("results in %s" % report.path)
     return 0
 
 
