@@ -14,9 +14,11 @@ import os
 import platform
 import shlex
 import shutil
+import statistics
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 import make_tree
@@ -29,6 +31,10 @@ LETTER = "K"
 # from UTC, where the local reading crosses 2038 before UTC does.
 CHECK_ZONES = [None, "XXX-14", "XXX+12"]
 SIGNATURE = b"VANTOREX\x04"
+# A walk that runs away (out of its tree, round a loop) fails the check
+# instead of filling the disk.
+CHECK_TIMEOUT = 900
+TINY_TIMEOUT = 60
 FIELDS = r"%p\t%T@\t%C@\t%A@\t%s\n"
 DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
 COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
@@ -46,6 +52,19 @@ def log(text):
 def run(argv, **kwargs):
     kwargs.setdefault("check", True)
     return subprocess.run(argv, **kwargs)
+
+
+def run_captured(argv, env, timeout=None):
+    """Runs with standard output and error to files, not pipes: programs
+    that a wine start leaves running would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=err, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        done.stdout = out.read()
+        done.stderr = err.read()
+    return done
 
 
 class Tool:
@@ -122,7 +141,7 @@ def difference(name_a, a, name_b, b):
     return "%s has %d records, %s %d" % (name_a, len(ra), name_b, len(rb))
 
 
-def check_equal(tools, env, zones, runner=None):
+def check_equal(tools, env, zones, timeout):
     """Runs every compared tool under each zone; their databases must be
     equal but for the database time.  Returns the number of records."""
     compared = [t for t in tools if t.name in COMPARED]
@@ -135,8 +154,10 @@ def check_equal(tools, env, zones, runner=None):
         for tool in compared:
             if os.path.exists(tool.output):
                 os.remove(tool.output)
-            done = run(tool.argv, env=zone_env, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                done = run_captured(tool.argv, zone_env, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                raise BenchError("%s took over %d s" % (tool.name, timeout))
             if done.returncode != 0:
                 raise BenchError("%s failed (exit %d): %s" % (
                     tool.name, done.returncode, done.stderr.decode()[-2000:]))
@@ -179,6 +200,7 @@ def peak_rss_kib(tools, env, work):
     return peaks
 
 
+<<<<<<< HEAD
 def hyperfine(tools, env, runs, warmup, json_path, prepare=None,
               ignore_failure=False):
     argv = ["hyperfine", "-N", "--style", "basic", "--runs", str(runs),
@@ -193,14 +215,51 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=None,
     with open(json_path) as f:
         results = json.load(f)["results"]
     return {r["command"]: r for r in results}
+=======
+def hyperfine(tools, env, runs, warmup, json_path, prepare=None):
+    """Times every tool `runs` times after `warmup` untimed rounds.  The runs
+    go in rounds, one hyperfine call per round timing each tool once, the
+    order turning from round to round: on shared cores a busy minute then
+    falls on every tool alike.  The rounds' exports are joined into
+    `json_path`."""
+    times = {tool.name: [] for tool in tools}
+    for number in range(warmup + runs):
+        turn = number % len(tools)
+        order = tools[turn:] + tools[:turn]
+        argv = ["hyperfine", "-N", "--style", "basic", "--runs", "1",
+                "--export-json", json_path]
+        if prepare:
+            argv += ["--prepare", prepare]
+        for tool in order:
+            argv += ["-n", tool.name, tool.command()]
+        log("round %d of %d%s" % (number + 1, warmup + runs,
+                                  " (warm-up)" if number < warmup else ""))
+        run(argv, env=env, stdout=subprocess.DEVNULL)
+        if number < warmup:
+            continue
+        with open(json_path) as f:
+            for result in json.load(f)["results"]:
+                times[result["command"]].extend(result["times"])
+    timed = {}
+    for name, values in times.items():
+        timed[name] = {
+            "command": name, "times": values,
+            "median": statistics.median(values),
+            "mean": statistics.fmean(values),
+            "stddev": statistics.stdev(values) if len(values) > 1 else 0.0,
+            "min": min(values), "max": max(values)}
+    with open(json_path, "w") as f:
+        json.dump({"results": list(timed.values())}, f, indent=1)
+    return timed
+>>>>>>> bench
 
 
-def simple_timer(tools, env):
+def simple_timer(tools, env, timeout):
     """One run each with a plain clock, where hyperfine is not needed."""
     timed = {}
     for tool in tools:
         start = time.perf_counter()
-        run(tool.argv, env=env, stdout=subprocess.DEVNULL)
+        run(tool.argv, env=env, stdout=subprocess.DEVNULL, timeout=timeout)
         seconds = time.perf_counter() - start
         timed[tool.name] = {"median": seconds, "mean": seconds, "stddev": 0.0,
                             "min": seconds, "max": seconds}
@@ -222,12 +281,18 @@ def drop_caches_works():
 # -- reports ------------------------------------------------------------------
 
 class Report:
-    def __init__(self):
+    """The tables, printed and kept in a file that grows with each line, so
+    that a later failure loses none of them."""
+
+    def __init__(self, path):
         self.lines = []
+        self.path = path
 
     def add(self, text=""):
         self.lines.append(text)
         print(text, flush=True)
+        with open(self.path, "w") as f:
+            f.write("\n".join(self.lines) + "\n")
 
     def table(self, title, tools, timed, rss, files, reference):
         self.add("")
@@ -248,14 +313,10 @@ class Report:
                 tool.name, median, t["mean"], t["stddev"] or 0.0, ratio,
                 "{:,}".format(int(files / median)), memory, tool.note))
 
-    def write(self, path):
-        with open(path, "w") as f:
-            f.write("\n".join(self.lines) + "\n")
-
 
 def version_of(argv):
     try:
-        done = run(argv, check=False, capture_output=True, timeout=60)
+        done = run_captured(argv, None, timeout=60)
         text = (done.stdout or done.stderr).decode(errors="replace")
         return text.strip().splitlines()[0] if text.strip() else "?"
     except (OSError, subprocess.TimeoutExpired):
@@ -349,12 +410,12 @@ def bench_native(args, report, work, kavelo, ref, name, cold):
     root, drives, out = prepare_tree(work, name)
     env = native_env(work, drives)
     tools = native_tools(kavelo, ref, root, out, peers=True)
-    files = check_equal(tools, env, CHECK_ZONES)
+    files = check_equal(tools, env, CHECK_ZONES, CHECK_TIMEOUT)
     timed = hyperfine(tools, env, args.runs, 1,
                       os.path.join(work, "hyperfine-%s-warm.json" % name))
     rss = peak_rss_kib(tools, env, work)
     report.table("%s tree (%s files recorded), warm: median of %d runs after "
-                 "a warm-up" % (name, "{:,}".format(files), args.runs),
+                 "a warm-up round" % (name, "{:,}".format(files), args.runs),
                  tools, timed, rss, files, "reference walker")
     if cold:
         timed = hyperfine(tools, env, args.cold_runs, 0,
@@ -414,13 +475,12 @@ def bench_tiny(args, work):
     tools = native_tools(kavelo, ref, root, out, peers=True)
     tools = [t for t in tools if shutil.which(t.argv[0]) or
              os.path.exists(t.argv[0])]
-    files = check_equal(tools, env, CHECK_ZONES)
-    timed = simple_timer(tools, env)
+    files = check_equal(tools, env, CHECK_ZONES, TINY_TIMEOUT)
+    timed = simple_timer(tools, env, TINY_TIMEOUT)
     rss = peak_rss_kib(tools, env, work)
-    report = Report()
+    report = Report(os.path.join(work, "results-tiny.md"))
     report.table("tiny tree (%d files recorded), one run each" % files,
                  tools, timed, rss, files, "reference walker")
-    report.write(os.path.join(work, "results-tiny.md"))
 
 
 # -- Wine ---------------------------------------------------------------------
@@ -448,35 +508,40 @@ class Wine:
 
     def server(self, *flags):
         run(["wineserver"] + list(flags), env=self.env, check=False,
-            capture_output=True)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def quiet(self, *argv):
+        run(self.pinned(*argv), env=self.env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def setup(self, root):
         os.makedirs(self.prefix, exist_ok=True)
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             log("making the Wine prefix %s" % self.prefix)
-            run(self.pinned("cmd", "/c", "exit"), env=self.env,
-                capture_output=True)
+            self.quiet("cmd", "/c", "exit")
         devices = os.path.join(self.prefix, "dosdevices")
         for letter, target in (("k", root), ("z", "/")):
             link = os.path.join(devices, letter + ":")
             if os.path.lexists(link):
                 os.remove(link)
             os.symlink(target, link)
-        run(self.pinned("reg", "add", r"HKLM\Software\Wine\Drives", "/v",
-                        "k:", "/d", "hd", "/f", "/reg:64"),
-            env=self.env, capture_output=True)
+        self.quiet("reg", "add", r"HKLM\Software\Wine\Drives", "/v", "k:",
+                   "/d", "hd", "/f", "/reg:64")
         # Drive types are read when the wineserver starts: start it anew,
         # pinned, and keep it for the runs.
         self.server("-k")
         self.server("-w")
-        run(["taskset", "-c", "0", "wineserver", "-p"], env=self.env)
+        run(["taskset", "-c", "0", "wineserver", "-p"], env=self.env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's own services start with the first program and stay: start
+        # them here, away from any pipe.
+        self.quiet("cmd", "/c", "exit")
 
     def stop(self):
         self.server("-k")
 
     def runs_32bit(self, program):
-        done = run(self.pinned(program), env=self.env, check=False,
-                   capture_output=True, timeout=300)
+        done = run_captured(self.pinned(program), self.env, timeout=300)
         return done.returncode == 2 and b"usage" in done.stderr, done
 
 
@@ -487,19 +552,22 @@ def windows_path(path):
 def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
     root, _, out = prepare_tree(work, name)
     wine = Wine(os.path.join(work, "wine"))
-    wine.setup(root)
     try:
-        works, done = wine.runs_32bit(ref_exe)
-        if not works:
-            message = ("Wine cannot run the 32-bit walker here (exit %d: %s); "
-                       "no Wine figures." % (
-                           done.returncode,
-                           done.stderr.decode(errors="replace").strip()[-300:]))
-            log(message)
+        try:
+            wine.setup(root)
+            works, done = wine.runs_32bit(ref_exe)
+            problem = None if works else "exit %d: %s" % (
+                done.returncode,
+                done.stderr.decode(errors="replace").strip()[-300:])
+        except subprocess.CalledProcessError as error:
+            problem = "%s exited with %d" % (shlex.join(error.cmd),
+                                             error.returncode)
+        if problem:
             report.add("")
             report.add("### Wine, %s tree" % name)
             report.add("")
-            report.add(message)
+            report.add("Wine cannot run the 32-bit programs here (%s): no Wine "
+                       "figures." % problem)
             return
         tools = [
             Tool("kavelo.exe", wine.pinned(kavelo_exe, "-L" + LETTER, "-D",
@@ -511,12 +579,12 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                 os.path.join(out, "reference-win32.dbs"),
                 "FindFirstFileA/FindNextFileA, Wine, CPU 0"),
         ]
-        files = check_equal(tools, wine.env, [None])
+        files = check_equal(tools, wine.env, [None], CHECK_TIMEOUT)
         timed = hyperfine(tools, wine.env, args.wine_runs, 1,
                           os.path.join(work, "hyperfine-%s-wine.json" % name))
         rss = peak_rss_kib(tools, wine.env, work)
         report.table("Wine, %s tree (%s files recorded), warm: median of %d "
-                     "runs after a warm-up" % (name, "{:,}".format(files),
+                     "runs after a warm-up round" % (name, "{:,}".format(files),
                                                args.wine_runs),
                      tools, timed, rss, files, "reference walker (Win32)")
     finally:
@@ -577,16 +645,22 @@ def main(argv):
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
     ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
                            os.path.join(work, "bin", "ref_walk"), [])
+    wine_problem = None if wine or args.no_wine else (
+        "%s is not installed" % wine_loader())
     if wine:
-        kavelo_exe = args.kavelo_exe or build_preset("release-win32", "kavelo",
-                                                     "kavelo.exe")
-        ref_exe = compile_if_stale(
-            "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
-            os.path.join(work, "bin", "ref_walk.exe"),
-            ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
+        try:
+            kavelo_exe = args.kavelo_exe or build_preset(
+                "release-win32", "kavelo", "kavelo.exe")
+            ref_exe = compile_if_stale(
+                "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
+                os.path.join(work, "bin", "ref_walk.exe"),
+                ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
+        except (OSError, subprocess.CalledProcessError) as error:
+            wine = False
+            wine_problem = "the Win32 programs cannot be built: %s" % error
 
     cold = not args.no_cold and drop_caches_works()
-    report = Report()
+    report = Report(os.path.join(work, "results.md"))
     report.add("## kavelo benchmark")
     report.add("")
     for line in machine_lines(wine and wine_loader()):
@@ -594,8 +668,8 @@ def main(argv):
     if not args.no_cold and not cold:
         report.add("No cold runs: dropping the page cache needs root and a "
                    "writable /proc/sys/vm/drop_caches.")
-    if not args.no_wine and not wine:
-        report.add("No Wine runs: %s is not installed." % wine_loader())
+    if wine_problem:
+        report.add("No Wine runs: %s." % wine_problem)
     for name in args.trees:
         bench_native(args, report, work, kavelo, ref, name,
                      cold and name in args.cold_trees)
@@ -603,9 +677,7 @@ def main(argv):
     if wine:
         for name in args.wine_trees:
             bench_wine(args, report, work, name, kavelo_exe, ref_exe)
-    results = os.path.join(work, "results.md")
-    report.write(results)
-    log("results in %s" % results)
+    log("results in %s" % report.path)
     return 0
 
 
