@@ -168,9 +168,12 @@ class InjectedFaults(Case):
         wrapper = ["strace", "-qq", "-y", "-o", self.log, "-e", "trace=" + syscall]
         if inject:
             wrapper += ["-e", "inject=%s:%s" % (syscall, inject)]
-        # LeakSanitizer cannot run under a tracer.
+        # LeakSanitizer cannot run under a tracer.  The calls are numbered
+        # in one thread's order: the serial walk's (strace follows only the
+        # first thread, and read-ahead workers would reorder the calls).
         result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives,
-                             wrapper=wrapper, env={"ASAN_OPTIONS": "detect_leaks=0"})
+                             wrapper=wrapper, env={"ASAN_OPTIONS": "detect_leaks=0",
+                                                   "KAVELO_THREADS": "0"})
         with open(self.log) as f:
             calls = [l for l in f.read().splitlines() if l.startswith(syscall + "(")]
         os.remove(self.log)
