@@ -84,6 +84,11 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
 }
 
 TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers probe memory through a pipe of their own: out of
+  // descriptors, they take a sound object for a bad one.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
   std::string serial = Walk(0, 0);
   // Room for one more descriptor: three workers and the walk contend.
   int free = 0;
