@@ -38,6 +38,7 @@ TINY_TIMEOUT = 60
 FIELDS = r"%p\t%T@\t%C@\t%A@\t%s\n"
 DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
 COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
+            "reference, flushed",
             "kavelo.exe", "reference walker (Win32)")
 
 
@@ -356,6 +357,11 @@ def native_tools(kavelo, ref, root, out, peers):
              path("kavelo-parallel.dbs"), "default threads"),
         Tool("reference walker", [ref, root, LETTER, path("reference.dbs")],
              path("reference.dbs"), "the floor: getdents64 + statx"),
+        Tool("reference, flushed", [ref, root, LETTER,
+                                    path("reference-flushed.dbs"), "flush"],
+             path("reference-flushed.dbs"),
+             "the floor, written as kavelo writes: temporary file, fsync, "
+             "rename"),
     ]
     if not peers:
         return tools

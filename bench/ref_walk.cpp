@@ -10,7 +10,12 @@
 //   - a subdirectory whose search pattern (`path\*.*`) would not fit 259
 //     characters is left out.
 //
-//   ref_walk ROOT LETTER OUT
+//   ref_walk ROOT LETTER OUT [flush]
+//
+// With `flush`, the file is written as kavelo writes it: to a temporary
+// file beside OUT, flushed to stable storage, renamed over OUT, and the
+// directory flushed, so that a row of the benchmark shows what durability
+// costs apart from the walk.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -180,8 +185,9 @@ void Walk(int fd, char* path, size_t length, int depth) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || strlen(argv[2]) != 1) {
-    fprintf(stderr, "usage: ref_walk ROOT LETTER OUT\n");
+  bool flush = argc == 5 && strcmp(argv[4], "flush") == 0;
+  if ((argc != 4 && !flush) || strlen(argv[2]) != 1) {
+    fprintf(stderr, "usage: ref_walk ROOT LETTER OUT [flush]\n");
     return 2;
   }
   time_t now = time(nullptr);
@@ -194,8 +200,11 @@ int main(int argc, char** argv) {
   if (statx(root, "", AT_EMPTY_PATH, STATX_INO, &info) != 0) Fail("statx");
   gPath[0] = {info.stx_dev_major, info.stx_dev_minor, info.stx_ino};
 
-  gOut = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (gOut < 0) Fail(argv[3]);
+  char temporary[4096];
+  snprintf(temporary, sizeof temporary, "%s.tmp", argv[3]);
+  const char* written = flush ? temporary : argv[3];
+  gOut = open(written, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (gOut < 0) Fail(written);
   // Header: signature and mark, empty creator and description, the drive
   // letter, the database time.
   uint8_t header[17] = {'V', 'A', 'N', 'T',
@@ -208,6 +217,21 @@ int main(int argc, char** argv) {
   char path[kPathSize + 256] = {argv[2][0], ':', '\0'};
   Walk(root, path, 2, 0);
   if (gFill != 0) WriteAll(gBlock, gFill);
+  if (flush && fsync(gOut) != 0) Fail("fsync");
   if (close(gOut) != 0) Fail("close");
+  if (flush) {
+    if (rename(temporary, argv[3]) != 0) Fail("rename");
+    char directory[4096];
+    snprintf(directory, sizeof directory, "%s", argv[3]);
+    char* slash = strrchr(directory, '/');
+    if (slash == nullptr) {
+      snprintf(directory, sizeof directory, ".");
+    } else {
+      slash[slash == directory ? 1 : 0] = '\0';
+    }
+    int parent = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0 || fsync(parent) != 0) Fail(directory);
+    close(parent);
+  }
   return 0;
 }

@@ -32,6 +32,9 @@ unsigned ReadAheadStart(unsigned workers);
 // Drops whatever is still queued and waits for the workers to end.
 void ReadAheadStop();
 
+// Whether workers run, between ReadAheadStart and ReadAheadStop.
+bool ReadAheadRunning();
+
 // Queues the subdirectories of `list`, the directory `directory` (`length`
 // characters) that the walk read itself, for the workers.
 void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list);

@@ -152,8 +152,8 @@ uint32_t Visit(const char* directory, size_t length, char* buffer,
 }
 
 // Walks a directory entry by entry, its search open while the walk
-// descends: the way when no memory is left for the directory's list.
-// `buffer` holds the search pattern.
+// descends: the serial walk, and the way when no memory is left for the
+// directory's list.  `buffer` holds the search pattern.
 uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
                     const Level* self, LinkedDirectories* linked) {
   platform::FindEntry entry;
@@ -184,6 +184,11 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
   if (ahead == nullptr || !ReadAheadTake(ahead, &list)) {
     memcpy(buffer, directory, length);
     memcpy(buffer + length, "\\*.*", kPatternTail + 1);
+    // With no workers nothing reads ahead: the walk takes each entry
+    // straight from the search, which a list would only copy once more.
+    if (!ReadAheadRunning()) {
+      return WalkSearch(directory, length, buffer, self, linked);
+    }
     ListRead read = ReadDirectoryList(buffer, &list);
     if (read == ListRead::kUnreadable && ReadAheadPause()) {
       // Perhaps only out of descriptors while the workers held theirs: once
