@@ -119,8 +119,8 @@ bool VolumeIsReady(const char* root);
 uint32_t LogicalDriveStrings(uint32_t size, char* buffer);
 
 // The search operations below (FindFirst to GetDirectoryId) may be called
-// from several threads at once, each search handle by one thread at a time:
-// the walk's read-ahead workers search directories of their own.
+// from several threads at once, each search ended on the thread that
+// started it: the walk's read-ahead workers search directories of their own.
 //
 // FindFirstFileA: null when the search cannot be started.  `pattern` is
 // `directory\*.*`, or one entry's path; a search that finds nothing fails.

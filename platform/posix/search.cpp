@@ -5,8 +5,10 @@
 //
 // A search costs what the walk needs and no more: no opendir (whose fstat,
 // fcntl and buffer allocation per directory were a tenth of the walk's
-// time), and each thread keeps its last handle, buffer included, for the
-// next search.
+// time), each thread keeps its last handle, buffer included, for the next
+// search, and a directory whose parent this thread is still searching is
+// opened relative to the parent's descriptor, not by its whole path (which
+// the kernel would look up component by component, at every level again).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +28,11 @@ struct FindHandle {
   int directory;  // -1 for the search of one named entry
   size_t next;    // the next record in `buffer`
   size_t end;     // the bytes the last getdents64 gave
+  // The searches this thread has open, newest first, by their directory's
+  // path in the Windows form (`X:\dir`).
+  FindHandle* older;
+  size_t pathLength;
+  char path[kPathSize];
   alignas(8) char buffer[32768];
 };
 
@@ -44,6 +51,42 @@ struct SpareHandle {
   ~SpareHandle() { delete handle; }
 };
 thread_local SpareHandle tSpare;
+thread_local FindHandle* tOpenSearches = nullptr;
+
+// Opens the directory `path` (`length` characters, Windows form) relative to
+// the open search of its parent, when this thread has one: -1 with `*tried`
+// false when it has none.
+int OpenBelowOpenParent(const char* path, size_t length, bool* tried) {
+  *tried = false;
+  for (FindHandle* parent = tOpenSearches; parent != nullptr;
+       parent = parent->older) {
+    size_t at = parent->pathLength;
+    if (at >= length || path[at] != '\\' ||
+        memcmp(parent->path, path, at) != 0) {
+      continue;
+    }
+    const char* name = path + at + 1;
+    size_t nameLength = length - at - 1;
+    if (nameLength == 0 || memchr(name, '\\', nameLength) != nullptr) {
+      continue;  // not a child of this one
+    }
+    char child[kPathSize];
+    memcpy(child, name, nameLength);
+    child[nameLength] = '\0';
+    *tried = true;
+    return openat(parent->directory, child, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  return -1;
+}
+
+void Unlist(FindHandle* search) {
+  for (FindHandle** at = &tOpenSearches; *at != nullptr; at = &(*at)->older) {
+    if (*at == search) {
+      *at = search->older;
+      return;
+    }
+  }
+}
 
 FindHandle* TakeHandle(int directory) {
   FindHandle* search = tSpare.handle;
@@ -133,8 +176,14 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
     return TakeHandle(-1);
   }
 
-  if (!posix::NativePath(pattern, length - 4, native)) return nullptr;
-  int descriptor = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  size_t pathLength = length - 4;
+  if (pathLength >= kPathSize) return nullptr;
+  bool tried;
+  int descriptor = OpenBelowOpenParent(pattern, pathLength, &tried);
+  if (!tried) {
+    if (!posix::NativePath(pattern, pathLength, native)) return nullptr;
+    descriptor = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
   if (descriptor < 0) return nullptr;
   // Below the drive's root a search only reaches directories that an earlier
   // search described, and DescribeEntry passed pruned ones over already: only
@@ -150,6 +199,10 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
     close(descriptor);
     return nullptr;
   }
+  memcpy(search->path, pattern, pathLength);
+  search->pathLength = pathLength;
+  search->older = tOpenSearches;
+  tOpenSearches = search;
   // Win32 fails a search that finds nothing at all.
   if (!FindNext(search, entry)) {
     FindEnd(search);
@@ -192,7 +245,10 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
 }
 
 void FindEnd(FindHandle* search) {
-  if (search->directory >= 0) close(search->directory);
+  if (search->directory >= 0) {
+    Unlist(search);
+    close(search->directory);
+  }
   if (tSpare.handle == nullptr) {
     tSpare.handle = search;
   } else {
