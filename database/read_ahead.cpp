@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "database/walk.h"
+#include "support/memory.h"
 
 namespace {
 
@@ -101,16 +102,28 @@ void Uncharge(size_t bytes) {
   }
 }
 
+// Tasks take their memory where every other allocation of the walk does, so
+// that tests can fail it.
+AheadTask* NewTask() {
+  void* memory = memory::Allocate(sizeof(AheadTask));
+  return memory != nullptr ? new (memory) AheadTask : nullptr;
+}
+
+void DeleteTask(AheadTask* task) {
+  task->~AheadTask();
+  memory::Release(task);
+}
+
 void FreeTask(AheadTask* task) {
   Uncharge(sizeof(AheadTask));
-  delete task;
+  DeleteTask(task);
 }
 
 // Frees a batch that was never queued.
 void FreeBatch(const Batch& batch) {
   for (AheadTask* task = batch.newest; task != nullptr;) {
     AheadTask* older = task->older;
-    delete task;
+    DeleteTask(task);
     task = older;
   }
 }
@@ -128,7 +141,7 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
         !PatternFits(length + 1 + entry->nameLength)) {
       continue;
     }
-    auto* task = new (std::nothrow) AheadTask;
+    AheadTask* task = NewTask();
     if (task == nullptr) break;
     task->newer = batch.oldest;
     task->older = nullptr;
