@@ -7,6 +7,7 @@
 #include "database/reader.h"
 #include "dump/options.h"
 #include "dump/output.h"
+#include "dump/pipeline.h"
 #include "dump/stdout.h"
 #include "dump/wildcard.h"
 
@@ -59,6 +60,11 @@ int Dump(DatabaseReader* reader, const DumpOptions& options,
       case kFormCheck: break;
     }
   }
+  FormatRecord format = nullptr;
+  TextBound bound = {0, 0};
+  LineForm(options.form, &format, &bound);
+  FormatPipeline pipeline(out, format, options.raw, bound);
+  bool piped = status == kReadItem && format != nullptr && pipeline.Start();
   DatabaseRecord record;
   while (status == kReadItem && !out->Failed()) {
     status = reader->ReadRecord(&record);
@@ -66,6 +72,10 @@ int Dump(DatabaseReader* reader, const DumpOptions& options,
     if (options.patternCount > 0 &&
         !PathMatchesAny(patterns, options.patternCount, record.path,
                         record.pathLength)) {
+      continue;
+    }
+    if (piped) {
+      if (!pipeline.Add(record)) break;
       continue;
     }
     switch (options.form) {
@@ -77,6 +87,7 @@ int Dump(DatabaseReader* reader, const DumpOptions& options,
       case kFormCheck: break;
     }
   }
+  if (piped) pipeline.Finish();
   if (status == kReadEnd && counts != nullptr) {
     WriteSummaryCounts(out, *counts);
   }

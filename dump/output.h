@@ -12,6 +12,8 @@ class Output {
  public:
   static constexpr size_t kChunk = 1 << 18;
 
+  // With no file the bytes stay in the buffer, for Data() to take; more
+  // than kChunk of them is a failure.
   explicit Output(FILE* file) : file_(file) {}
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -31,6 +33,12 @@ class Output {
   // Passes the buffered bytes on; false once any write has failed.
   bool Flush();
   bool Failed() const { return failed_; }
+  // Writes what is buffered, then `count` bytes straight from `bytes`.
+  bool WriteThrough(const char* bytes, size_t count);
+
+  const char* Data() const { return buffer_; }
+  size_t Used() const { return used_; }
+  void Clear() { used_ = 0; }
 
  private:
   FILE* file_;

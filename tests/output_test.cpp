@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "dump/pipeline.h"
 
 TEST(FormatTime, CalendarSamples) {
   struct Case {
@@ -31,4 +36,96 @@ TEST(FormatTime, CalendarSamples) {
             std::string(text, FormatTime(-2147483647 - 1, true, text)));
   EXPECT_EQ("1714564800",
             std::string(text, FormatTime(1714564800, true, text)));
+}
+
+namespace {
+
+// What `out`'s file holds, from its start.
+std::string FileText(FILE* file) {
+  std::string text;
+  rewind(file);
+  char part[4096];
+  size_t got;
+  while ((got = fread(part, 1, sizeof part, file)) > 0) text.append(part, got);
+  return text;
+}
+
+}  // namespace
+
+// Each line form formatted through batches (many, as each holds a few
+// records here, and a path too long for any) gives the very bytes formatting
+// alone gives, in order; a failing write is reported.
+TEST(FormatPipeline, SameTextAsFormattingAlone) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 3000; ++i) {
+    std::string path = "C:\\dir" + std::to_string(i % 17) + "\\";
+    for (int j = 0; j < i % 300; ++j)
+      path += static_cast<char>("a,\"\x01\xe9<"[(i + j) % 7]);
+    paths.push_back(path);
+  }
+  // Two paths too long for a batch, one after the other.
+  paths.insert(paths.begin() + 1500, 2, std::string(200000, '\xff'));
+  paths.push_back("");
+  std::vector<DatabaseRecord> records;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    records.push_back({paths[i].data(), static_cast<uint32_t>(paths[i].size()),
+                       static_cast<int32_t>(i * 7919), 0, -1,
+                       static_cast<uint32_t>(i * 104729)});
+  }
+  for (DumpForm form : {kFormList, kFormCsv, kFormJson, kFormPaths}) {
+    FormatRecord format = nullptr;
+    TextBound bound;
+    LineForm(form, &format, &bound);
+    ASSERT_NE(nullptr, format);
+    // Small batches, and batches whose text is what fills them.
+    for (size_t recordsSize : {size_t{4096}, size_t{1} << 20}) {
+      for (bool raw : {false, true}) {
+        FILE* alone = tmpfile();
+        FILE* piped = tmpfile();
+        ASSERT_TRUE(alone != nullptr && piped != nullptr);
+        {
+          auto out = std::make_unique<Output>(alone);
+          for (const DatabaseRecord& record : records)
+            format(out.get(), record, raw);
+          ASSERT_TRUE(out->Flush());
+        }
+        {
+          auto out = std::make_unique<Output>(piped);
+          FormatPipeline pipeline(out.get(), format, raw, bound, recordsSize);
+          ASSERT_TRUE(pipeline.Start());
+          for (const DatabaseRecord& record : records) {
+            ASSERT_TRUE(pipeline.Add(record));
+          }
+          ASSERT_TRUE(pipeline.Finish());
+          ASSERT_TRUE(out->Flush());
+        }
+        std::string expected = FileText(alone);
+        EXPECT_GT(expected.size(), 200000u);
+        EXPECT_TRUE(expected == FileText(piped))
+            << form << " " << raw << " " << recordsSize;
+        fclose(alone);
+        fclose(piped);
+      }
+    }
+  }
+
+  // A stream that cannot be written: the pipeline says so.
+  std::string name = testing::TempDir() + "pipeline_read_only";
+  FILE* create = fopen(name.c_str(), "wb");
+  ASSERT_NE(nullptr, create);
+  fclose(create);
+  FILE* readOnly = fopen(name.c_str(), "rb");
+  ASSERT_NE(nullptr, readOnly);
+  {
+    auto out = std::make_unique<Output>(readOnly);
+    FormatPipeline pipeline(out.get(), WriteListRecord, false, {1, 96}, 4096);
+    ASSERT_TRUE(pipeline.Start());
+    bool added = true;
+    for (const DatabaseRecord& record : records) {
+      if (!(added = pipeline.Add(record))) break;
+    }
+    EXPECT_FALSE(added && pipeline.Finish());
+  }
+  fclose(readOnly);
+  remove(name.c_str());
 }
