@@ -87,13 +87,13 @@ int Dump(DatabaseReader* reader, const DumpOptions& options,
       case kFormCheck: break;
     }
   }
-  if (piped) pipeline.Finish();
+  bool written = !piped || pipeline.Finish();
   if (status == kReadEnd && counts != nullptr) {
     WriteSummaryCounts(out, *counts);
   }
   delete counts;
   // The whole records before a fault are out before the message.
-  if (!out->Flush()) {
+  if (!out->Flush() || !written) {
     fputs("kavelo-dump: cannot write to standard output\n", stderr);
     return kExitCannotRead;
   }

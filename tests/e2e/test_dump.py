@@ -174,6 +174,20 @@ class Forms(DumpCase):
             b"drive C: 1\ndrive D: 0\ndrive E: 0\n"))
 
 
+    def test_output_that_cannot_be_written(self):
+        if self.runner.name != "native":
+            self.skipTest("/dev/full is a POSIX device")
+        self.write_db(SMALL)
+        for args in ([], ["--csv"], ["--json"], ["-0"], ["--summary"]):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run(
+                    [self.dump_program] + args + [self.path("files.dbs")],
+                    stdout=full, stderr=subprocess.PIPE)
+            self.assertEqual(
+                (2, b"kavelo-dump: cannot write to standard output\n"),
+                (done.returncode, done.stderr), args)
+
+
 class Malformed(DumpCase):
     def test_first_fault_after_the_whole_records_before_it(self):
         # The header takes 36 bytes; the first record 30, the second 41.
