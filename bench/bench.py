@@ -9,6 +9,7 @@ wait4, and the tables go to the terminal and to results.md.
 
 import argparse
 import datetime
+import glob
 import json
 import os
 import platform
@@ -94,8 +95,10 @@ def build_preset(preset, target, program):
 
 def compile_if_stale(compiler, source, binary, flags):
     source = os.path.join(HERE, source)
+    # The headers of bench/ count as the source's own.
+    inputs = [source] + glob.glob(os.path.join(HERE, "*.h"))
     if (os.path.exists(binary) and
-            os.path.getmtime(binary) >= os.path.getmtime(source)):
+            os.path.getmtime(binary) >= max(map(os.path.getmtime, inputs))):
         return binary
     os.makedirs(os.path.dirname(binary), exist_ok=True)
     run([compiler, "-O2", "-std=c++17", "-Wall", "-Wextra"] + flags +

@@ -27,18 +27,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "ref_records.h"
+
 namespace {
 
-constexpr uint32_t kBlockSize = 350000;
 constexpr size_t kPathSize = 260;   // Win32's MAX_PATH
 constexpr size_t kPatternTail = 4;  // "\*.*"
 constexpr size_t kDentsBufferSize = 32768;
 // Each level adds at least two characters to a path of under 260.
 constexpr int kMaxDepth = 130;
-constexpr int64_t kSeconds1601To1970 = 11644473600;
-constexpr int64_t kSeconds1900To1970 = 2208988800;
-constexpr int64_t kLatest32BitTime = 2147483647;
-constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE |
                                 STATX_ATIME | STATX_MTIME | STATX_BTIME;
 
@@ -51,8 +48,6 @@ struct LinuxDirent64 {
 };
 
 int gOut = -1;
-uint8_t gBlock[kBlockSize];
-uint32_t gFill = 0;
 int64_t gBias = 0;
 
 // (device, inode) of each directory on the current path.
@@ -79,52 +74,29 @@ void WriteAll(const void* bytes, size_t count) {
   }
 }
 
-void PutUint32(uint32_t value, uint8_t* out) {
-  out[0] = static_cast<uint8_t>(value);
-  out[1] = static_cast<uint8_t>(value >> 8);
-  out[2] = static_cast<uint8_t>(value >> 16);
-  out[3] = static_cast<uint8_t>(value >> 24);
-}
-
-// A statx time as kavelo stores it: ticks since 1601 (0 before 1601), then
-// 0 for a local reading before 1900, -1 outside 1970..2038 in UTC or local.
+// A statx time in ticks since 1601 (0 before 1601), stored as kavelo stores
+// it.
 int32_t StoredTime(const struct statx_timestamp& stamp) {
   uint64_t ticks = 0;
-  if (stamp.tv_sec >= -kSeconds1601To1970) {
-    ticks = static_cast<uint64_t>(stamp.tv_sec + kSeconds1601To1970) *
-                kTicksPerSecond +
+  if (stamp.tv_sec >= -ref::kSeconds1601To1970) {
+    ticks = static_cast<uint64_t>(stamp.tv_sec + ref::kSeconds1601To1970) *
+                ref::kTicksPerSecond +
             stamp.tv_nsec / 100;
   }
-  if (ticks >> 63) return -1;
-  int64_t utc =
-      static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
-  int64_t local = utc + gBias;
-  if (local < -kSeconds1900To1970) return 0;
-  if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) return -1;
-  return static_cast<int32_t>(utc);
+  return ref::StoredTime(ticks, gBias);
 }
+
+ref::RecordBlocks gRecords(WriteAll);
 
 void AddRecord(const char* directory, size_t length, const char* name,
                size_t nameLength, const struct statx& info) {
-  uint32_t size = static_cast<uint32_t>(length + nameLength + 18);
-  if (gFill + size > kBlockSize && gFill != 0) {
-    WriteAll(gBlock, gFill);
-    gFill = 0;
-  }
-  uint8_t* out = gBlock + gFill;
-  memcpy(out, directory, length);
-  out += length;
-  *out++ = '\\';
-  memcpy(out, name, nameLength + 1);
-  out += nameLength + 1;
   // Where the file system keeps no birth time the last-write time stands in.
   const struct statx_timestamp& birth =
       (info.stx_mask & STATX_BTIME) != 0 ? info.stx_btime : info.stx_mtime;
-  PutUint32(static_cast<uint32_t>(StoredTime(info.stx_mtime)), out);
-  PutUint32(static_cast<uint32_t>(StoredTime(birth)), out + 4);
-  PutUint32(static_cast<uint32_t>(StoredTime(info.stx_atime)), out + 8);
-  PutUint32(static_cast<uint32_t>(info.stx_size), out + 12);
-  gFill += size;
+  const int32_t times[3] = {StoredTime(info.stx_mtime), StoredTime(birth),
+                            StoredTime(info.stx_atime)};
+  gRecords.Add(directory, length, name, nameLength, times,
+               static_cast<uint32_t>(info.stx_size));
 }
 
 bool OnPath(const struct statx& info, int depth) {
@@ -211,12 +183,12 @@ int main(int argc, char** argv) {
                         'O', 'R', 'E', 'X',
                         4,   0,   0,   static_cast<uint8_t>(argv[2][0]),
                         0};
-  PutUint32(static_cast<uint32_t>(now), header + 13);
+  ref::PutUint32(static_cast<uint32_t>(now), header + 13);
   WriteAll(header, 17);
 
   char path[kPathSize + 256] = {argv[2][0], ':', '\0'};
   Walk(root, path, 2, 0);
-  if (gFill != 0) WriteAll(gBlock, gFill);
+  gRecords.Finish();
   if (flush && fsync(gOut) != 0) Fail("fsync");
   if (close(gOut) != 0) Fail("close");
   if (flush) {

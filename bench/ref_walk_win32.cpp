@@ -18,19 +18,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ref_records.h"
+
 namespace {
 
-constexpr uint32_t kBlockSize = 350000;
 constexpr size_t kPathSize = MAX_PATH;
 constexpr size_t kPatternTail = 4;  // "\*.*"
-constexpr uint64_t kTicksPerSecond = 10000000;
-constexpr int64_t kSeconds1601To1970 = 11644473600LL;
-constexpr int64_t kSeconds1900To1970 = 2208988800LL;
-constexpr int64_t kLatest32BitTime = 2147483647;
 
 HANDLE gOut = INVALID_HANDLE_VALUE;
-uint8_t gBlock[kBlockSize];
-uint32_t gFill = 0;
 int64_t gBias = 0;
 
 struct Level {
@@ -47,18 +42,12 @@ void Fail(const char* what) {
   ExitProcess(1);
 }
 
-void WriteAll(const void* bytes, DWORD count) {
+void WriteAll(const void* bytes, size_t count) {
   DWORD done = 0;
-  if (!WriteFile(gOut, bytes, count, &done, nullptr) || done != count) {
+  if (!WriteFile(gOut, bytes, static_cast<DWORD>(count), &done, nullptr) ||
+      done != count) {
     Fail("WriteFile");
   }
-}
-
-void PutUint32(uint32_t value, uint8_t* out) {
-  out[0] = static_cast<uint8_t>(value);
-  out[1] = static_cast<uint8_t>(value >> 8);
-  out[2] = static_cast<uint8_t>(value >> 16);
-  out[3] = static_cast<uint8_t>(value >> 24);
 }
 
 uint64_t Ticks(const FILETIME& time) {
@@ -67,34 +56,17 @@ uint64_t Ticks(const FILETIME& time) {
 }
 
 int32_t StoredTime(const FILETIME& time) {
-  uint64_t ticks = Ticks(time);
-  if (ticks >> 63) return -1;
-  int64_t utc =
-      static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
-  int64_t local = utc + gBias;
-  if (local < -kSeconds1900To1970) return 0;
-  if (utc < 0 || utc > kLatest32BitTime || local > kLatest32BitTime) return -1;
-  return static_cast<int32_t>(utc);
+  return ref::StoredTime(Ticks(time), gBias);
 }
+
+ref::RecordBlocks gRecords(WriteAll);
 
 void AddRecord(const char* directory, size_t length, const char* name,
                size_t nameLength, const WIN32_FIND_DATAA& data) {
-  uint32_t size = static_cast<uint32_t>(length + nameLength + 18);
-  if (gFill + size > kBlockSize && gFill != 0) {
-    WriteAll(gBlock, gFill);
-    gFill = 0;
-  }
-  uint8_t* out = gBlock + gFill;
-  memcpy(out, directory, length);
-  out += length;
-  *out++ = '\\';
-  memcpy(out, name, nameLength + 1);
-  out += nameLength + 1;
-  PutUint32(static_cast<uint32_t>(StoredTime(data.ftLastWriteTime)), out);
-  PutUint32(static_cast<uint32_t>(StoredTime(data.ftCreationTime)), out + 4);
-  PutUint32(static_cast<uint32_t>(StoredTime(data.ftLastAccessTime)), out + 8);
-  PutUint32(data.nFileSizeLow, out + 12);
-  gFill += size;
+  const int32_t times[3] = {StoredTime(data.ftLastWriteTime),
+                            StoredTime(data.ftCreationTime),
+                            StoredTime(data.ftLastAccessTime)};
+  gRecords.Add(directory, length, name, nameLength, times, data.nFileSizeLow);
 }
 
 bool Identify(const char* path, uint64_t* volume, uint64_t* index) {
@@ -174,10 +146,10 @@ int main(int argc, char** argv) {
   GetSystemTimeAsFileTime(&utc);
   if (FileTimeToLocalFileTime(&utc, &local)) {
     gBias = static_cast<int64_t>(Ticks(local) - Ticks(utc)) /
-            static_cast<int64_t>(kTicksPerSecond);
+            static_cast<int64_t>(ref::kTicksPerSecond);
   }
-  int64_t now =
-      static_cast<int64_t>(Ticks(utc) / kTicksPerSecond) - kSeconds1601To1970;
+  int64_t now = static_cast<int64_t>(Ticks(utc) / ref::kTicksPerSecond) -
+                ref::kSeconds1601To1970;
 
   gOut = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -186,12 +158,12 @@ int main(int argc, char** argv) {
                         'O', 'R', 'E', 'X',
                         4,   0,   0,   static_cast<uint8_t>(argv[1][0]),
                         0};
-  PutUint32(static_cast<uint32_t>(now), header + 13);
+  ref::PutUint32(static_cast<uint32_t>(now), header + 13);
   WriteAll(header, sizeof header);
 
   Level root = {nullptr, argv[1], false, false, 0, 0};
   Walk(argv[1], 2, &root);
-  if (gFill != 0) WriteAll(gBlock, gFill);
+  gRecords.Finish();
   if (!CloseHandle(gOut)) Fail("CloseHandle");
   return 0;
 }

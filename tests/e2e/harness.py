@@ -202,6 +202,18 @@ class Case(unittest.TestCase):
         """`message` as the program prints it on this platform."""
         return message.replace(b"\n", self.runner.newline)
 
+    def require_strace(self):
+        """Skips the case, saying why, unless strace can trace the program:
+        it traces the POSIX port only, and some machines forbid ptrace."""
+        if self.runner.name != "native":
+            self.skipTest("strace traces the POSIX port's system calls")
+        if shutil.which("strace") is None:
+            self.skipTest("strace is not installed")
+        probe = subprocess.run(["strace", "-o", os.devnull, "true"],
+                               capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("strace cannot trace here: %r" % probe.stderr[-200:])
+
     def assert_ok(self, result):
         self.assertEqual((0, b""), (result.returncode, result.stderr), result)
 

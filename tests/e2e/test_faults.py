@@ -2,7 +2,6 @@
 
 import os
 import re
-import shutil
 import subprocess
 import unittest
 
@@ -149,14 +148,7 @@ class InjectedFaults(Case):
 
     def setUp(self):
         super().setUp()
-        if self.runner.name != "native":
-            self.skipTest("strace injects into the POSIX port's system calls")
-        if shutil.which("strace") is None:
-            self.skipTest("strace is not installed")
-        probe = subprocess.run(["strace", "-o", os.devnull, "true"],
-                               capture_output=True)
-        if probe.returncode != 0:
-            self.skipTest("strace cannot trace here: %r" % probe.stderr[-200:])
+        self.require_strace()
         self.root = self.make_tree("k", self.TREE)
         self.drives = {"K": ("fixed", self.root)}
         self.log = self.path("trace.log")

@@ -4,7 +4,6 @@ the path and the run's own temporary file is touched."""
 
 import os
 import re
-import shutil
 import signal
 import stat
 import subprocess
@@ -167,13 +166,7 @@ class Traced(Case):
 
     def setUp(self):
         super().setUp()
-        if self.runner.name != "native":
-            self.skipTest("strace traces the POSIX port")
-        if shutil.which("strace") is None:
-            self.skipTest("strace is not installed")
-        probe = subprocess.run(["strace", "-o", os.devnull, "true"], capture_output=True)
-        if probe.returncode != 0:
-            self.skipTest("strace cannot trace here: %r" % probe.stderr)
+        self.require_strace()
         self.root = self.make_tree("c", {"f%02d" % i: b"x" * i for i in range(40)})
         self.drives = {"K": ("fixed", self.root)}
         self.expected = sorted(b"K:\\f%02d" % i for i in range(40))
