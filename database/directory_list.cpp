@@ -69,11 +69,12 @@ ListRead ReadDirectoryList(const char* pattern, DirectoryList* list) {
   platform::FindHandle* search = platform::FindFirst(pattern, &found);
   if (search == nullptr) return ListRead::kUnreadable;
   do {
-    const char* name = EntryName(found);
+    size_t nameLength;
+    const char* name = EntryName(found, &nameLength);
     // Skips "." and "..", which the search reports too, and every other
     // name that begins with a dot.
     if (name[0] == '.') continue;
-    if (!Append(list, name, strlen(name), found)) {
+    if (!Append(list, name, nameLength, found)) {
       platform::FindEnd(search);
       ReleaseDirectoryList(list);
       return ListRead::kNoMemory;

@@ -161,11 +161,12 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
   if (search == nullptr) return kResultWritten;
   uint32_t result = kResultWritten;
   do {
-    const char* name = EntryName(entry);
+    size_t nameLength;
+    const char* name = EntryName(entry, &nameLength);
     // Skips "." and "..", which the search reports too, and every other
     // name that begins with a dot.
     if (name[0] == '.') continue;
-    result = Visit(directory, length, buffer, self, linked, name, strlen(name),
+    result = Visit(directory, length, buffer, self, linked, name, nameLength,
                    entry, nullptr);
   } while (result == kResultWritten && platform::FindNext(search, &entry));
   platform::FindEnd(search);
@@ -228,11 +229,14 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
 
 }  // namespace
 
-const char* EntryName(const platform::FindEntry& entry) {
+const char* EntryName(const platform::FindEntry& entry, size_t* length) {
   // Most entries have no short name: test that byte before scanning the name.
-  if (entry.alternateName[0] != '\0' && strchr(entry.name, '?') != nullptr) {
+  if (entry.alternateName[0] != '\0' &&
+      memchr(entry.name, '?', entry.nameLength) != nullptr) {
+    *length = strlen(entry.alternateName);
     return entry.alternateName;
   }
+  *length = entry.nameLength;
   return entry.name;
 }
 

@@ -23,7 +23,7 @@ constexpr bool PatternFits(size_t length) {
   return length + 4 < platform::kPathSize;
 }
 
-// The name to record and walk for an entry.  An ANSI search reports a name
-// the code page cannot spell with `?` in it; the short name then names the
-// real file.
-const char* EntryName(const platform::FindEntry& entry);
+// The name to record and walk for an entry, and its length in `*length`.  An
+// ANSI search reports a name the code page cannot spell with `?` in it; the
+// short name then names the real file.
+const char* EntryName(const platform::FindEntry& entry, size_t* length);

@@ -89,6 +89,9 @@ struct FindEntry {
   uint32_t sizeLow;
   char name[kPathSize];
   char alternateName[14];  // the 8.3 short name, empty when there is none
+  // The length of `name`, which the search has measured already: the walk
+  // needs it for every entry.
+  uint32_t nameLength;
 };
 
 // Identity of a directory: equal identities name the same directory.

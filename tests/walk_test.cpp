@@ -3,14 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
 platform::FindEntry Entry(const char* name, const char* shortName) {
   platform::FindEntry entry = {};
   strcpy(entry.name, name);
+  entry.nameLength = static_cast<uint32_t>(strlen(name));
   strcpy(entry.alternateName, shortName);
   return entry;
+}
+
+std::string NameOf(const platform::FindEntry& entry) {
+  size_t length;
+  const char* name = EntryName(entry, &length);
+  return std::string(name, length);
 }
 
 }  // namespace
@@ -19,9 +27,9 @@ platform::FindEntry Entry(const char* name, const char* shortName) {
 // short name then names the file.
 TEST(EntryName, ShortNameStandsInForAnUnspellableName) {
   platform::FindEntry unspellable = Entry("??.txt", "6E2C~1.TXT");
-  EXPECT_STREQ("6E2C~1.TXT", EntryName(unspellable));
+  EXPECT_EQ("6E2C~1.TXT", NameOf(unspellable));
   platform::FindEntry plain = Entry("Long name.txt", "LONGNA~1.TXT");
-  EXPECT_STREQ("Long name.txt", EntryName(plain));
+  EXPECT_EQ("Long name.txt", NameOf(plain));
   platform::FindEntry noShortName = Entry("what?", "");
-  EXPECT_STREQ("what?", EntryName(noShortName));
+  EXPECT_EQ("what?", NameOf(noShortName));
 }

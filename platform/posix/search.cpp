@@ -102,11 +102,11 @@ FileTime FileTimeFrom(const struct statx_timestamp& stamp) {
   return FileTimeFromUnix(stamp.tv_sec, stamp.tv_nsec);
 }
 
-void CopyName(const char* name, FindEntry* entry) {
-  size_t length = strlen(name);
+void CopyName(const char* name, size_t length, FindEntry* entry) {
   if (length >= sizeof entry->name) length = sizeof entry->name - 1;
   memcpy(entry->name, name, length);
   entry->name[length] = '\0';
+  entry->nameLength = static_cast<uint32_t>(length);
   entry->alternateName[0] = '\0';
 }
 
@@ -130,9 +130,11 @@ void FillFromStatx(const struct statx& info, FindEntry* entry) {
 constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE |
                                 STATX_ATIME | STATX_MTIME | STATX_BTIME;
 
-// Fills `entry` for `name` in the open directory `directory`.  False when
-// the entry is to be passed over (it vanished, or it is a pruned mount).
-bool DescribeEntry(int directory, const char* name, FindEntry* entry) {
+// Fills `entry` for `name` (`length` bytes) in the open directory
+// `directory`.  False when the entry is to be passed over (it vanished, or
+// it is a pruned mount).
+bool DescribeEntry(int directory, const char* name, size_t length,
+                   FindEntry* entry) {
   struct statx info;
   if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kStatxMask,
             &info) != 0) {
@@ -154,7 +156,7 @@ bool DescribeEntry(int directory, const char* name, FindEntry* entry) {
       posix::IsPrunedDevice(makedev(info.stx_dev_major, info.stx_dev_minor))) {
     return false;
   }
-  CopyName(name, entry);
+  CopyName(name, length, entry);
   return true;
 }
 
@@ -169,10 +171,11 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
     if (!posix::NativePath(pattern, length, native)) return nullptr;
     const char* slash = strrchr(native, '/');
     const char* name = slash == nullptr ? native : slash + 1;
-    if (name[0] == '\0' || !DescribeEntry(AT_FDCWD, native, entry)) {
+    if (name[0] == '\0' ||
+        !DescribeEntry(AT_FDCWD, native, strlen(native), entry)) {
       return nullptr;
     }
-    CopyName(name, entry);  // the entry's own name, as Win32 reports it
+    CopyName(name, strlen(name), entry);  // its own name, as Win32 reports it
     return TakeHandle(-1);
   }
 
@@ -226,13 +229,14 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
     memcpy(&recordLength, record + kDirentLengthAt, sizeof recordLength);
     search->next += recordLength;
     const char* name = record + kDirentNameAt;
+    size_t length = strlen(name);
     // A Windows path cannot carry a `\` in a name: joined into `X:\dir\name`
     // it would read as several parts (`a\..\..` leaves the drive).  Windows
     // never reports such a name, so neither does this search.
-    if (strchr(name, '\\') != nullptr) continue;
+    if (memchr(name, '\\', length) != nullptr) continue;
     if (name[0] == '.') {
       // Described by name and kind only, as platform.h allows.
-      CopyName(name, entry);
+      CopyName(name, length, entry);
       entry->attributes = record[kDirentTypeAt] == DT_DIR ? kAttributeDirectory
                                                           : kAttributeArchive;
       entry->creationTime = entry->lastAccessTime = entry->lastWriteTime =
@@ -240,7 +244,7 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
       entry->sizeHigh = entry->sizeLow = 0;
       return true;
     }
-    if (DescribeEntry(search->directory, name, entry)) return true;
+    if (DescribeEntry(search->directory, name, length, entry)) return true;
   }
 }
 

@@ -34,6 +34,7 @@ void FromWin32(const WIN32_FIND_DATAA& data, FindEntry* entry) {
   entry->sizeHigh = data.nFileSizeHigh;
   entry->sizeLow = data.nFileSizeLow;
   memcpy(entry->name, data.cFileName, sizeof entry->name);
+  entry->nameLength = static_cast<uint32_t>(strlen(entry->name));
   memcpy(entry->alternateName, data.cAlternateFileName,
          sizeof entry->alternateName);
 }
