@@ -38,6 +38,11 @@ CHECK_TIMEOUT = 900
 TINY_TIMEOUT = 60
 FIELDS = r"%p\t%T@\t%C@\t%A@\t%s\n"
 DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
+# Before each warm run: the reference walker, find and bfs leave their output
+# to the kernel's write-back, which would otherwise take its time from
+# whichever tool runs next (on two CPUs, a parallel walk after the reference
+# walker on the 1m tree took a fifth longer than after itself).
+SETTLE = "sync"
 COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
             "reference, flushed",
             "kavelo.exe", "reference walker (Win32)")
@@ -204,12 +209,12 @@ def peak_rss_kib(tools, env, work):
     return peaks
 
 
-def hyperfine(tools, env, runs, warmup, json_path, prepare=None,
+def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
               ignore_failure=False):
     """Times every tool `runs` times after `warmup` untimed rounds.  The runs
     go in rounds, one hyperfine call per round timing each tool once, the
     order turning from round to round: on shared cores a busy minute then
-    falls on every tool alike.  The rounds' exports are joined into
+    falls on every tool alike.  `prepare` runs, untimed, before each run.  The rounds' exports are joined into
     `json_path`.  With `ignore_failure` a tool may end with any exit code
     (kavelo-dump --match that finds nothing ends with 1)."""
     times = {tool.name: [] for tool in tools}
@@ -220,8 +225,7 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=None,
                 "--export-json", json_path]
         if ignore_failure:
             argv.append("--ignore-failure")
-        if prepare:
-            argv += ["--prepare", prepare]
+        argv += ["--prepare", prepare]
         for tool in order:
             argv += ["-n", tool.name, tool.command()]
         log("round %d of %d%s" % (number + 1, warmup + runs,
