@@ -225,7 +225,8 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
                 "--export-json", json_path]
         if ignore_failure:
             argv.append("--ignore-failure")
-        argv += ["--prepare", prepare]
+        if prepare:
+            argv += ["--prepare", prepare]
         for tool in order:
             argv += ["-n", tool.name, tool.command()]
         log("round %d of %d%s" % (number + 1, warmup + runs,
@@ -449,9 +450,10 @@ def bench_dump(args, report, work, dump, name):
         Tool("kavelo-dump", [dump, db], note="the listing, to /dev/null"),
     ]
     env = dict(os.environ, LC_ALL="C")
+    # Nothing here writes a file: no write-back to settle between the runs.
     timed = hyperfine(tools, env, args.runs, 1,
                       os.path.join(work, "hyperfine-%s-dump.json" % name),
-                      ignore_failure=True)
+                      prepare=None, ignore_failure=True)
     rss = peak_rss_kib([t for t in tools if t.name != "grep -c -a -F"], env,
                        work)
     files = sum(1 for _ in open(listing, "rb")) - 5

@@ -275,9 +275,18 @@ void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw) {
 }
 
 void WriteListRecord(Output* out, const DatabaseRecord& record, bool raw) {
-  out->Append(record.path, record.pathLength);
-  char* room = out->Room(4 * (kTimeTextSize + 1));
+  constexpr size_t kNumbersText = 4 * (kTimeTextSize + 1);
+  char* room;
   size_t used = 0;
+  if (record.pathLength <= Output::kChunk - kNumbersText) {
+    // The usual path: the whole line in one piece of the buffer.
+    room = out->Room(record.pathLength + kNumbersText);
+    memcpy(room, record.path, record.pathLength);
+    used = record.pathLength;
+  } else {
+    out->Append(record.path, record.pathLength);
+    room = out->Room(kNumbersText);
+  }
   room[used++] = '\t';
   used += FormatTime(record.lastWrite, raw, room + used);
   room[used++] = '\t';
