@@ -63,8 +63,10 @@ TEST(FormatPipeline, SameTextAsFormattingAlone) {
       path += static_cast<char>("a,\"\x01\xe9<"[(i + j) % 7]);
     paths.push_back(path);
   }
-  // Two paths too long for a batch, one after the other.
-  paths.insert(paths.begin() + 1500, 2, std::string(200000, '\xff'));
+  // Two paths too long for a batch, one after the other, the second longer
+  // than the output's buffer.
+  paths.insert(paths.begin() + 1500, std::string(200000, '\xff'));
+  paths.insert(paths.begin() + 1501, std::string(Output::kChunk + 1000, 'y'));
   paths.push_back("");
   std::vector<DatabaseRecord> records;
   for (size_t i = 0; i < paths.size(); ++i) {
