@@ -83,18 +83,63 @@ void PutDate(const CivilDate& date, char* out) {
   PutTwoDigits(date.day, out + 8);
 }
 
-// Day `days` after 1970-01-01, for 1900-03-01 to 2100-02-28, where every
-// fourth year is a leap year: counted from 1900-03-01, the leap day ends every
-// fourth counted year.  A listing formats three times a record; this is a
-// few multiplications fewer than DateOfDay.
-CivilDate DateOfDayNear1970(int64_t days) {
+// The days of a year counted from March 1, so that the leap day ends it:
+// each as "MM-DD", and whether it falls in the next calendar year (January
+// and February).
+struct MarchYearDays {
+  struct Day {
+    char monthDay[5];
+    uint8_t nextYear;
+  };
+  Day days[366];
+  constexpr MarchYearDays() : days() {
+    for (uint32_t dayOfYear = 0; dayOfYear < 366; ++dayOfYear) {
+      uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
+      uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+      uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+      Day& at = days[dayOfYear];
+      at.monthDay[0] = static_cast<char>('0' + month / 10);
+      at.monthDay[1] = static_cast<char>('0' + month % 10);
+      at.monthDay[2] = '-';
+      at.monthDay[3] = static_cast<char>('0' + day / 10);
+      at.monthDay[4] = static_cast<char>('0' + day % 10);
+      at.nextYear = month <= 2;
+    }
+  }
+};
+
+// "00:00" to "23:59", a minute of the day each.
+struct DayMinutes {
+  char text[24 * 60][5];
+  constexpr DayMinutes() : text() {
+    for (uint32_t minute = 0; minute < 24 * 60; ++minute) {
+      text[minute][0] = static_cast<char>('0' + minute / 600);
+      text[minute][1] = static_cast<char>('0' + minute / 60 % 10);
+      text[minute][2] = ':';
+      text[minute][3] = static_cast<char>('0' + minute % 60 / 10);
+      text[minute][4] = static_cast<char>('0' + minute % 10);
+    }
+  }
+};
+
+// A listing formats three times a record: these tables (9 KB) take the
+// month, the day and the time of day from a look-up rather than divisions.
+constexpr MarchYearDays kMarchYearDays;
+constexpr DayMinutes kDayMinutes;
+
+// Writes the date of day `days` after 1970-01-01, for 1900-03-01 to
+// 2100-02-28, where every fourth year is a leap year: counted from
+// 1900-03-01, the leap day ends every fourth counted year.
+void PutDateNear1970(int64_t days, char* out) {
   auto from1900 = static_cast<uint32_t>(days + 25508);  // since 1900-03-01
   uint32_t years = (4 * from1900 + 3) / 1461;
-  uint32_t dayOfYear = from1900 - 1461 * years / 4;
-  uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // March is 0
-  uint32_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-  uint32_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  return {1900 + years + (month <= 2), month, day};
+  const MarchYearDays::Day& day =
+      kMarchYearDays.days[from1900 - 1461 * years / 4];
+  uint32_t year = 1900 + years + day.nextYear;
+  PutTwoDigits(year / 100, out);
+  PutTwoDigits(year % 100, out + 2);
+  out[4] = '-';
+  memcpy(out + 5, day.monthDay, 5);
 }
 
 // Seconds since 1970 UTC as 2024-05-01T12:00:00Z.
@@ -107,15 +152,16 @@ size_t FormatIso(int64_t seconds, char* out) {
   }
   auto daySecond = static_cast<uint32_t>(seconds - days * 86400);
   // From 1900-03-01, to 2100-01-01.
-  bool near1970 = days >= -25508 && days < 47482;
-  PutDate(near1970 ? DateOfDayNear1970(days) : DateOfDay(days), out);
+  if (days >= -25508 && days < 47482) {
+    PutDateNear1970(days, out);
+  } else {
+    PutDate(DateOfDay(days), out);
+  }
   uint32_t minutes = daySecond / 60;
   out[10] = 'T';
-  PutTwoDigits(minutes / 60, out + 11);
-  out[13] = ':';
-  PutTwoDigits(minutes % 60, out + 14);
+  memcpy(out + 11, kDayMinutes.text[minutes], 5);
   out[16] = ':';
-  PutTwoDigits(daySecond % 60, out + 17);
+  PutTwoDigits(daySecond - 60 * minutes, out + 17);
   out[19] = 'Z';
   return 20;
 }
