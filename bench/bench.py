@@ -214,9 +214,10 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
     """Times every tool `runs` times after `warmup` untimed rounds.  The runs
     go in rounds, one hyperfine call per round timing each tool once, the
     order turning from round to round: on shared cores a busy minute then
-    falls on every tool alike.  `prepare` runs, untimed, before each run.  The rounds' exports are joined into
-    `json_path`.  With `ignore_failure` a tool may end with any exit code
-    (kavelo-dump --match that finds nothing ends with 1)."""
+    falls on every tool alike.  `prepare` runs, untimed, before each run.
+    The rounds' exports are joined into `json_path`.  With `ignore_failure` a
+    tool may end with any exit code (kavelo-dump --match that finds nothing
+    ends with 1)."""
     times = {tool.name: [] for tool in tools}
     for number in range(warmup + runs):
         turn = number % len(tools)

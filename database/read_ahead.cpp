@@ -102,8 +102,6 @@ unsigned FreeReadingSlots() {
   return gWorkersReading < limit ? limit - gWorkersReading : 0;
 }
 
-bool ReadingSlotFree() { return FreeReadingSlots() != 0; }
-
 void PushBatch(const Batch& batch) {
   if (batch.newest == nullptr) return;
   batch.oldest->older = gNewest;
@@ -236,7 +234,7 @@ void Work() {
     for (;;) {
       if (gCharged >= kBudget) gBudgetSpent = true;
       if (gStopping || (gNewest != nullptr && !gBudgetSpent && !gPaused &&
-                        ReadingSlotFree())) {
+                        FreeReadingSlots() != 0)) {
         break;
       }
       ++gWorkersWaiting;

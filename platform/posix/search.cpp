@@ -130,11 +130,10 @@ void FillFromStatx(const struct statx& info, FindEntry* entry) {
 constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE |
                                 STATX_ATIME | STATX_MTIME | STATX_BTIME;
 
-// Fills `entry` for `name` (`length` bytes) in the open directory
-// `directory`.  False when the entry is to be passed over (it vanished, or
-// it is a pruned mount).
-bool DescribeEntry(int directory, const char* name, size_t length,
-                   FindEntry* entry) {
+// Fills the attributes, times and size of `entry` for `name` in the open
+// directory `directory`; the caller copies the name it reports.  False when
+// the entry is to be passed over (it vanished, or it is a pruned mount).
+bool DescribeEntry(int directory, const char* name, FindEntry* entry) {
   struct statx info;
   if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kStatxMask,
             &info) != 0) {
@@ -156,7 +155,6 @@ bool DescribeEntry(int directory, const char* name, size_t length,
       posix::IsPrunedDevice(makedev(info.stx_dev_major, info.stx_dev_minor))) {
     return false;
   }
-  CopyName(name, length, entry);
   return true;
 }
 
@@ -171,8 +169,7 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
     if (!posix::NativePath(pattern, length, native)) return nullptr;
     const char* slash = strrchr(native, '/');
     const char* name = slash == nullptr ? native : slash + 1;
-    if (name[0] == '\0' ||
-        !DescribeEntry(AT_FDCWD, native, strlen(native), entry)) {
+    if (name[0] == '\0' || !DescribeEntry(AT_FDCWD, native, entry)) {
       return nullptr;
     }
     CopyName(name, strlen(name), entry);  // its own name, as Win32 reports it
@@ -244,7 +241,10 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
       entry->sizeHigh = entry->sizeLow = 0;
       return true;
     }
-    if (DescribeEntry(search->directory, name, length, entry)) return true;
+    if (DescribeEntry(search->directory, name, entry)) {
+      CopyName(name, length, entry);
+      return true;
+    }
   }
 }
 
