@@ -141,7 +141,8 @@ void FindEnd(FindHandle* search);
 // the walk meets a link, so it may cost a system call or two.
 bool GetDirectoryId(const char* path, DirectoryId* id);
 
-// Processors online (GetSystemInfo's dwNumberOfProcessors), at least 1.
+// Processors this process may run on (GetProcessAffinityMask's bits, else
+// GetSystemInfo's dwNumberOfProcessors), at least 1.
 unsigned ProcessorCount();
 // GetEnvironmentVariableA(name, buffer, size): the value's length, or the
 // size it needs (its NUL counted) when it does not fit; 0 when unset.

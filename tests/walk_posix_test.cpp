@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -110,6 +111,25 @@ TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
     }
   }
   setrlimit(RLIMIT_NOFILE, &before);
+}
+
+// A run confined to one processor (taskset, a container's CPU set) counts
+// one, not every processor of the machine: workers beyond it would only
+// take turns with the walk.
+TEST(ProcessorCount, CountsOnlyTheProcessorsTheProcessMayRunOn) {
+  cpu_set_t allowed;
+  ASSERT_EQ(0, sched_getaffinity(0, sizeof allowed, &allowed));
+  int first = 0;
+  while (!CPU_ISSET(first, &allowed)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(0, sched_setaffinity(0, sizeof one, &one));
+  unsigned confined = platform::ProcessorCount();
+  sched_setaffinity(0, sizeof allowed, &allowed);
+  EXPECT_EQ(1u, confined);
+  EXPECT_EQ(static_cast<unsigned>(CPU_COUNT(&allowed)),
+            platform::ProcessorCount());
 }
 
 }  // namespace

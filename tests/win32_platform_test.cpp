@@ -14,6 +14,20 @@ TEST(Win32Platform, InitializeFailsCriticalErrorsSilently) {
             mode & SEM_FAILCRITICALERRORS);
 }
 
+// A run confined to one processor (start /affinity, a job object) counts
+// one, not every processor of the machine: workers beyond it would only take
+// turns with the walk.
+TEST(Win32Platform, ProcessorCountIsThatOfTheProcessAffinity) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+  DWORD_PTR lowest = process & (~process + 1);
+  ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), lowest));
+  unsigned confined = platform::ProcessorCount();
+  SetProcessAffinityMask(GetCurrentProcess(), process);
+  EXPECT_EQ(1u, confined);
+}
+
 TEST(Win32Platform, DirectoryIdOfDriveRootAndItsSpelling) {
   // `C:` alone names the drive's current directory: make that another
   // directory than the root, so that only reading `C:` as `C:\` passes.

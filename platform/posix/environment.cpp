@@ -1,5 +1,6 @@
 // The process's surroundings that the run asks about: processors and
 // environment variables.
+#include <sched.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +11,14 @@
 namespace platform {
 
 unsigned ProcessorCount() {
+  // The processors this process may run on: one confined to some (taskset,
+  // a container's CPU set) gains nothing from workers for the others.
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    int count = CPU_COUNT(&allowed);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  // More processors than the set can name: count those online.
   long online = sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }

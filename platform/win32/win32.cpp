@@ -104,6 +104,16 @@ bool GetDirectoryId(const char* path, DirectoryId* id) {
 }
 
 unsigned ProcessorCount() {
+  // The processors this process may run on: one confined to some (start
+  // /affinity, a job object) gains nothing from workers for the others.
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) &&
+      process != 0) {
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+  }
   SYSTEM_INFO information;
   GetSystemInfo(&information);
   return information.dwNumberOfProcessors > 0 ? information.dwNumberOfProcessors
