@@ -1,6 +1,5 @@
 #include "database/read_ahead.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -62,18 +61,14 @@ unsigned gWorkersReading = 0;  // workers with a directory open
 // fewer than there are, as the walk's thread keeps one busy.  Every record
 // passes through it, so it must not wait for a processor behind workers that
 // only run further ahead: on two processors, two workers reading beside it
-// made a warm walk a fifth slower than one did, and on one processor a
-// worker reading beside it made it some 4% slower than none.  While it
-// waits, one more may.  When reads wait on the disk rather than on a
-// processor (a read of a directory takes some 50 us warm, 350 us cold),
-// every worker may: a cold walk goes as fast as the disk serves reads side
-// by side, a tenth faster with two workers than with one, and a quarter
-// faster with one worker than with none on one processor.
+// made a warm walk a fifth slower than one did.  While it waits, one more
+// may.  When reads wait on the disk rather than on a processor (a read of a
+// directory takes some 50 us warm, 350 us cold), every worker may: a cold
+// walk goes as fast as the disk serves reads side by side, a tenth faster
+// with two workers than with one.
 unsigned gReadingLimit = 1;
-// The mean time of the last reads, the walk's own among them, weighing each
-// 1/16 (microseconds).  Read without the lock: an update lost to a race
-// only moves the mean a little less.
-std::atomic<uint32_t> gReadMicros{0};
+// The mean time of the last reads, weighing each 1/16 (microseconds).
+uint32_t gReadMicros = 0;
 constexpr uint32_t kSlowRead = 150;
 bool gWalkWaiting = false;
 unsigned gWorkersWaiting = 0;
@@ -101,7 +96,7 @@ void Unlink(AheadTask* task) {
 }
 
 unsigned FreeReadingSlots() {
-  unsigned limit = gReadMicros.load(std::memory_order_relaxed) > kSlowRead
+  unsigned limit = gReadMicros > kSlowRead
                        ? kMaxReadAheadWorkers
                        : gReadingLimit + (gWalkWaiting ? 1 : 0);
   return gWorkersReading < limit ? limit - gWorkersReading : 0;
@@ -196,12 +191,18 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
 // walk dropped the task meanwhile.
 void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
-  ListRead read = ReadAheadRead(task->pattern, &task->list);
+  auto started = std::chrono::steady_clock::now();
+  ListRead read = ReadDirectoryList(task->pattern, &task->list);
+  auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                  std::chrono::steady_clock::now() - started)
+                  .count();
   Batch batch;
   if (read == ListRead::kRead) {
     batch = MakeBatch(task->pattern, task->length, &task->list);
   }
   lock.lock();
+  uint32_t micros = took < 1000000 ? static_cast<uint32_t>(took) : 1000000;
+  gReadMicros = gReadMicros - gReadMicros / 16 + micros / 16;
   if (task->state == TaskState::kDropped) {
     FreeBatch(batch);
     ReleaseDirectoryList(&task->list);
@@ -275,8 +276,8 @@ void DropLocked(AheadTask* task) {
 unsigned ReadAheadStart(unsigned workers) {
   if (workers > kMaxReadAheadWorkers) workers = kMaxReadAheadWorkers;
   unsigned processors = platform::ProcessorCount();
-  gReadingLimit = processors - 1;
-  gReadMicros.store(0, std::memory_order_relaxed);
+  gReadingLimit = processors > 1 ? processors - 1 : 1;
+  gReadMicros = 0;
   gStopping = false;
   gWorkers = 0;
   while (gWorkers < workers) {
@@ -305,18 +306,6 @@ void ReadAheadStop() {
 }
 
 bool ReadAheadRunning() { return gWorkers != 0; }
-
-ListRead ReadAheadRead(const char* pattern, DirectoryList* list) {
-  auto started = std::chrono::steady_clock::now();
-  ListRead read = ReadDirectoryList(pattern, list);
-  auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-                  std::chrono::steady_clock::now() - started)
-                  .count();
-  uint32_t micros = took < 1000000 ? static_cast<uint32_t>(took) : 1000000;
-  uint32_t mean = gReadMicros.load(std::memory_order_relaxed);
-  gReadMicros.store(mean - mean / 16 + micros / 16, std::memory_order_relaxed);
-  return read;
-}
 
 void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list) {
   if (gWorkers == 0) return;

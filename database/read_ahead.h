@@ -35,11 +35,6 @@ void ReadAheadStop();
 // Whether workers run, between ReadAheadStart and ReadAheadStop.
 bool ReadAheadRunning();
 
-// ReadDirectoryList, timed: how long reads take tells whether they wait on
-// a processor or on the disk, and so how many workers may read at once.
-// Workers read with it, and so does the walk while they run.
-ListRead ReadAheadRead(const char* pattern, DirectoryList* list);
-
 // Queues the subdirectories of `list`, the directory `directory` (`length`
 // characters) that the walk read itself, for the workers.
 void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list);

@@ -190,7 +190,7 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
     if (!ReadAheadRunning()) {
       return WalkSearch(directory, length, buffer, self, linked);
     }
-    ListRead read = ReadAheadRead(buffer, &list);
+    ListRead read = ReadDirectoryList(buffer, &list);
     if (read == ListRead::kUnreadable && ReadAheadPause()) {
       // Perhaps only out of descriptors while the workers held theirs: once
       // more with none held, so that the directory is read as the serial

@@ -24,8 +24,11 @@ TEST(Win32Platform, ProcessorCountIsThatOfTheProcessAffinity) {
   DWORD_PTR lowest = process & (~process + 1);
   ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), lowest));
   unsigned confined = platform::ProcessorCount();
-  SetProcessAffinityMask(GetCurrentProcess(), process);
+  ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), process));
   EXPECT_EQ(1u, confined);
+  unsigned allowed = 0;
+  for (DWORD_PTR bits = process; bits != 0; bits &= bits - 1) ++allowed;
+  EXPECT_EQ(allowed, platform::ProcessorCount());
 }
 
 TEST(Win32Platform, DirectoryIdOfDriveRootAndItsSpelling) {
