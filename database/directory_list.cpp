@@ -59,6 +59,7 @@ bool Append(DirectoryList* list, const char* name, size_t nameLength,
   entry->nameLength = static_cast<uint16_t>(nameLength);
   memcpy(entry + 1, name, nameLength + 1);
   chunk->used += size;
+  ++list->entries;
   return true;
 }
 

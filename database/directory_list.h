@@ -42,6 +42,7 @@ struct DirectoryList {
   ListChunk* first = nullptr;
   ListChunk* last = nullptr;
   uint32_t chunks = 0;
+  uint32_t entries = 0;
 };
 
 // A place in a list; NextEntry moves it on.

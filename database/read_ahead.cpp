@@ -62,14 +62,18 @@ unsigned gWorkersReading = 0;  // workers with a directory open
 // passes through it, so it must not wait for a processor behind workers that
 // only run further ahead: on two processors, two workers reading beside it
 // made a warm walk a fifth slower than one did.  While it waits, one more
-// may.  When reads wait on the disk rather than on a processor (a read of a
-// directory takes some 50 us warm, 350 us cold), every worker may: a cold
-// walk goes as fast as the disk serves reads side by side, a tenth faster
-// with two workers than with one.
+// may.  When reads wait on the disk rather than on a processor (an entry
+// takes some 2 us to read warm, 16 us cold), every worker may: a cold walk
+// goes as fast as the disk serves reads side by side, a tenth faster with
+// two workers than with one.
 unsigned gReadingLimit = 1;
-// The mean time of the last reads, weighing each 1/16 (microseconds).
-uint32_t gReadMicros = 0;
-constexpr uint32_t kSlowRead = 150;
+// The mean time the last reads took an entry, weighing each read 1/16
+// (nanoseconds).  Per entry, as a warm directory of a few hundred names
+// takes longer than a cold one of ten.
+uint32_t gEntryNanos = 0;
+constexpr uint32_t kSlowEntry = 6000;
+// A directory's open and reads cost about as much as this many entries.
+constexpr uint32_t kDirectoryAsEntries = 4;
 bool gWalkWaiting = false;
 unsigned gWorkersWaiting = 0;
 unsigned gWorkers = 0;
@@ -96,7 +100,7 @@ void Unlink(AheadTask* task) {
 }
 
 unsigned FreeReadingSlots() {
-  unsigned limit = gReadMicros > kSlowRead
+  unsigned limit = gEntryNanos > kSlowEntry
                        ? kMaxReadAheadWorkers
                        : gReadingLimit + (gWalkWaiting ? 1 : 0);
   return gWorkersReading < limit ? limit - gWorkersReading : 0;
@@ -186,6 +190,18 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
   return batch;
 }
 
+// Folds a read of `entries` entries that took `nanos` into the mean.  A read
+// counts at most a few times the threshold, so that one slow read (a page
+// fault, a moment without a processor) cannot tip the mean alone.
+void NoteReadTime(int64_t nanos, uint32_t entries) {
+  constexpr uint64_t kLongest = 4 * kSlowEntry;
+  uint64_t perEntry = static_cast<uint64_t>(nanos > 0 ? nanos : 0) /
+                      (entries + kDirectoryAsEntries);
+  uint32_t sample =
+      static_cast<uint32_t>(perEntry < kLongest ? perEntry : kLongest);
+  gEntryNanos = gEntryNanos - gEntryNanos / 16 + sample / 16;
+}
+
 // Reads a task taken from the queue, without the lock; then, with it,
 // publishes the list and queues its subdirectories, or frees all when the
 // walk dropped the task meanwhile.
@@ -193,16 +209,16 @@ void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   auto started = std::chrono::steady_clock::now();
   ListRead read = ReadDirectoryList(task->pattern, &task->list);
-  auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+  auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(
                   std::chrono::steady_clock::now() - started)
                   .count();
+  uint32_t entries = task->list.entries;
   Batch batch;
   if (read == ListRead::kRead) {
     batch = MakeBatch(task->pattern, task->length, &task->list);
   }
   lock.lock();
-  uint32_t micros = took < 1000000 ? static_cast<uint32_t>(took) : 1000000;
-  gReadMicros = gReadMicros - gReadMicros / 16 + micros / 16;
+  NoteReadTime(took, entries);
   if (task->state == TaskState::kDropped) {
     FreeBatch(batch);
     ReleaseDirectoryList(&task->list);
@@ -277,7 +293,7 @@ unsigned ReadAheadStart(unsigned workers) {
   if (workers > kMaxReadAheadWorkers) workers = kMaxReadAheadWorkers;
   unsigned processors = platform::ProcessorCount();
   gReadingLimit = processors > 1 ? processors - 1 : 1;
-  gReadMicros = 0;
+  gEntryNanos = 0;
   gStopping = false;
   gWorkers = 0;
   while (gWorkers < workers) {
