@@ -190,13 +190,15 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
   return batch;
 }
 
-// Folds a read of `entries` entries that took `nanos` into the mean.  A read
+// Folds a read of `entries` entries that took `took` into the mean.  A read
 // counts at most a few times the threshold, so that one slow read (a page
 // fault, a moment without a processor) cannot tip the mean alone.
-void NoteReadTime(int64_t nanos, uint32_t entries) {
+void NoteReadTime(std::chrono::steady_clock::duration took, uint32_t entries) {
   constexpr uint64_t kLongest = 4 * kSlowEntry;
-  uint64_t perEntry = static_cast<uint64_t>(nanos > 0 ? nanos : 0) /
-                      (entries + kDirectoryAsEntries);
+  // A steady clock never goes back: the count is not negative.
+  uint64_t nanos = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
+  uint64_t perEntry = nanos / (entries + kDirectoryAsEntries);
   uint32_t sample =
       static_cast<uint32_t>(perEntry < kLongest ? perEntry : kLongest);
   gEntryNanos = gEntryNanos - gEntryNanos / 16 + sample / 16;
@@ -209,16 +211,13 @@ void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   auto started = std::chrono::steady_clock::now();
   ListRead read = ReadDirectoryList(task->pattern, &task->list);
-  auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                  std::chrono::steady_clock::now() - started)
-                  .count();
-  uint32_t entries = task->list.entries;
+  auto took = std::chrono::steady_clock::now() - started;
   Batch batch;
   if (read == ListRead::kRead) {
     batch = MakeBatch(task->pattern, task->length, &task->list);
   }
   lock.lock();
-  NoteReadTime(took, entries);
+  NoteReadTime(took, task->list.entries);
   if (task->state == TaskState::kDropped) {
     FreeBatch(batch);
     ReleaseDirectoryList(&task->list);
