@@ -1,8 +1,9 @@
 """kavelo's benchmark; scripts/bench is the way in and tells the options.
 
 Times kavelo against a bare reference walker (the system-call floor, whose
-database must equal kavelo's byte for byte but for the database time) and
-against find, bfs and fd on generated trees; under Wine, kavelo.exe against a
+database must equal kavelo's byte for byte but for the database time), a
+parallel floor (the same records in another order, from as many threads as
+the run may use processors) and against find, bfs and fd on generated trees; under Wine, kavelo.exe against a
 bare FindFirstFileA walker.  Medians come from hyperfine, peak memory from
 wait4, and the tables go to the terminal and to results.md.
 """
@@ -46,6 +47,9 @@ SETTLE = "sync"
 COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
             "reference, flushed",
             "kavelo.exe", "reference walker (Win32)")
+# Compared as a set of records: the parallel floor writes them in the order
+# its threads found them.
+COMPARED_UNORDERED = ("parallel floor, flushed",)
 
 
 class BenchError(Exception):
@@ -111,6 +115,16 @@ def compile_if_stale(compiler, source, binary, flags):
     return binary
 
 
+def build_floors(work):
+    """The Linux reference walker and the parallel floor."""
+    compiler = os.environ.get("CXX", "g++")
+    return (compile_if_stale(compiler, "ref_walk.cpp",
+                             os.path.join(work, "bin", "ref_walk"), []),
+            compile_if_stale(compiler, "ref_walk_parallel.cpp",
+                             os.path.join(work, "bin", "ref_walk_parallel"),
+                             ["-pthread"]))
+
+
 # -- databases ----------------------------------------------------------------
 
 def header_time_offset(data):
@@ -153,7 +167,8 @@ def difference(name_a, a, name_b, b):
 def check_equal(tools, env, zones, timeout):
     """Runs every compared tool under each zone; their databases must be
     equal but for the database time.  Returns the number of records."""
-    compared = [t for t in tools if t.name in COMPARED]
+    compared = [t for t in tools
+                if t.name in COMPARED + COMPARED_UNORDERED]
     count = None
     for zone in zones:
         zone_env = dict(env)
@@ -177,6 +192,14 @@ def check_equal(tools, env, zones, timeout):
                 count = len(records(data))
                 if count == 0:
                     raise BenchError("%s recorded no file" % tool.name)
+            elif tool.name in COMPARED_UNORDERED:
+                if (masked(data)[:header_time_offset(data)] !=
+                        masked(first[1])[:header_time_offset(first[1])] or
+                        sorted(records(data)) != sorted(records(first[1]))):
+                    raise BenchError(
+                        "RECORDS DIFFER (TZ=%s): %s and %s, in any order" % (
+                            zone or os.environ.get("TZ", "unset"), first[0],
+                            tool.name))
             elif masked(data) != masked(first[1]):
                 raise BenchError(
                     "DATABASES DIFFER (TZ=%s): %s and %s\n%s" % (
@@ -184,7 +207,8 @@ def check_equal(tools, env, zones, timeout):
                         tool.name, difference(first[0], first[1], tool.name,
                                               data)))
         log("equal databases (%s), TZ=%s: %d records" % (
-            ", ".join(t.name for t in compared),
+            ", ".join(t.name + (" (any order)" if t.name in COMPARED_UNORDERED
+                                else "") for t in compared),
             zone or os.environ.get("TZ", "unset"), count))
     return count
 
@@ -353,7 +377,9 @@ def fd_program():
     return shutil.which("fdfind") or shutil.which("fd")
 
 
-def native_tools(kavelo, ref, root, out, peers):
+def native_tools(kavelo, floors, root, out, peers):
+    ref, floor = floors
+
     def path(name):
         return os.path.join(out, name)
 
@@ -371,6 +397,12 @@ def native_tools(kavelo, ref, root, out, peers):
              path("reference-flushed.dbs"),
              "the floor, written as kavelo writes: temporary file, fsync, "
              "rename"),
+        Tool("parallel floor, flushed",
+             [floor, root, LETTER, path("parallel-floor.dbs"),
+              str(len(os.sched_getaffinity(0))), "flush"],
+             path("parallel-floor.dbs"),
+             "the floor's work on %d threads, unordered, records held, "
+             "written as kavelo writes" % len(os.sched_getaffinity(0))),
     ]
     if not peers:
         return tools
@@ -408,10 +440,10 @@ def prepare_tree(work, name):
     return root, drives, out
 
 
-def bench_native(args, report, work, kavelo, ref, name, cold):
+def bench_native(args, report, work, kavelo, floors, name, cold):
     root, drives, out = prepare_tree(work, name)
     env = native_env(work, drives)
-    tools = native_tools(kavelo, ref, root, out, peers=True)
+    tools = native_tools(kavelo, floors, root, out, peers=True)
     files = check_equal(tools, env, CHECK_ZONES, CHECK_TIMEOUT)
     timed = hyperfine(tools, env, args.runs, 1,
                       os.path.join(work, "hyperfine-%s-warm.json" % name))
@@ -471,11 +503,10 @@ def bench_dump(args, report, work, dump, name):
 def bench_tiny(args, work):
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
-    ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
-                           os.path.join(work, "bin", "ref_walk"), [])
+    floors = build_floors(work)
     root, drives, out = prepare_tree(work, "tiny")
     env = native_env(work, drives)
-    tools = native_tools(kavelo, ref, root, out, peers=True)
+    tools = native_tools(kavelo, floors, root, out, peers=True)
     tools = [t for t in tools if shutil.which(t.argv[0]) or
              os.path.exists(t.argv[0])]
     files = check_equal(tools, env, CHECK_ZONES, TINY_TIMEOUT)
@@ -646,8 +677,7 @@ def main(argv):
     log("building")
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
-    ref = compile_if_stale(os.environ.get("CXX", "g++"), "ref_walk.cpp",
-                           os.path.join(work, "bin", "ref_walk"), [])
+    floors = build_floors(work)
     wine_problem = None if wine or args.no_wine else (
         "%s is not installed" % wine_loader())
     if wine:
@@ -674,7 +704,7 @@ def main(argv):
     if wine_problem:
         report.add("No Wine runs: %s." % wine_problem)
     for name in args.trees:
-        bench_native(args, report, work, kavelo, ref, name,
+        bench_native(args, report, work, kavelo, floors, name,
                      cold and name in args.cold_trees)
         bench_dump(args, report, work, dump, name)
     if wine:

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace ref {
@@ -33,6 +34,41 @@ inline int32_t StoredTime(uint64_t ticks, int64_t bias) {
   return static_cast<int32_t>(utc);
 }
 
+// The database's header as the benchmark writes it: signature and mark,
+// empty creator and description, the one drive letter, the database time.
+constexpr size_t kHeaderSize = 17;
+
+inline void PutHeader(char letter, uint32_t time, uint8_t out[kHeaderSize]) {
+  const uint8_t fixed[13] = {'V', 'A', 'N', 'T',
+                             'O', 'R', 'E', 'X',
+                             4,   0,   0,   static_cast<uint8_t>(letter),
+                             0};
+  memcpy(out, fixed, sizeof fixed);
+  PutUint32(time, out + sizeof fixed);
+}
+
+// The bytes of a record whose directory's path has `length` characters and
+// whose name has `nameLength`.
+inline uint32_t RecordSize(size_t length, size_t nameLength) {
+  return static_cast<uint32_t>(length + nameLength + 18);
+}
+
+// Puts the record of `name` in `directory` at `out`: its path, the three
+// stored times (last write, creation, last access) and the size.
+inline void PutRecord(const char* directory, size_t length, const char* name,
+                      size_t nameLength, const int32_t times[3], uint32_t size,
+                      uint8_t* out) {
+  memcpy(out, directory, length);
+  out += length;
+  *out++ = '\\';
+  memcpy(out, name, nameLength + 1);
+  out += nameLength + 1;
+  for (int i = 0; i < 3; ++i) {
+    PutUint32(static_cast<uint32_t>(times[i]), out + 4 * i);
+  }
+  PutUint32(size, out + 12);
+}
+
 // Records gathered in one block, written whole by `write` when the next
 // would not fit, and at the end.
 class RecordBlocks {
@@ -40,25 +76,14 @@ class RecordBlocks {
   using Write = void (*)(const void* bytes, size_t count);
   explicit RecordBlocks(Write write) : write_(write) {}
 
-  // The record of `name` in `directory`: its path, the three stored times
-  // (last write, creation, last access) and the size.
   void Add(const char* directory, size_t length, const char* name,
            size_t nameLength, const int32_t times[3], uint32_t size) {
-    auto recordSize = static_cast<uint32_t>(length + nameLength + 18);
+    uint32_t recordSize = RecordSize(length, nameLength);
     if (fill_ + recordSize > kBlockSize && fill_ != 0) {
       write_(block_, fill_);
       fill_ = 0;
     }
-    uint8_t* out = block_ + fill_;
-    memcpy(out, directory, length);
-    out += length;
-    *out++ = '\\';
-    memcpy(out, name, nameLength + 1);
-    out += nameLength + 1;
-    for (int i = 0; i < 3; ++i) {
-      PutUint32(static_cast<uint32_t>(times[i]), out + 4 * i);
-    }
-    PutUint32(size, out + 12);
+    PutRecord(directory, length, name, nameLength, times, size, block_ + fill_);
     fill_ += recordSize;
   }
 
@@ -71,6 +96,61 @@ class RecordBlocks {
   Write write_;
   uint32_t fill_ = 0;
   uint8_t block_[kBlockSize];
+};
+
+// Records held in blocks until the end of the walk, as kavelo holds them,
+// then written in one go.  False from Add when no memory is left.
+class HeldRecords {
+ public:
+  HeldRecords() = default;
+  HeldRecords(const HeldRecords&) = delete;
+  HeldRecords& operator=(const HeldRecords&) = delete;
+  ~HeldRecords() {
+    while (last_ != nullptr) {
+      Block* older = last_->older;
+      free(last_);
+      last_ = older;
+    }
+  }
+
+  bool Add(const char* directory, size_t length, const char* name,
+           size_t nameLength, const int32_t times[3], uint32_t size) {
+    uint32_t recordSize = RecordSize(length, nameLength);
+    if (last_ == nullptr ||
+        (last_->fill + recordSize > kBlockSize && last_->fill != 0)) {
+      auto* block = static_cast<Block*>(malloc(sizeof(Block)));
+      if (block == nullptr) return false;
+      block->older = last_;
+      block->newer = nullptr;
+      block->fill = 0;
+      if (last_ != nullptr) {
+        last_->newer = block;
+      } else {
+        first_ = block;
+      }
+      last_ = block;
+    }
+    PutRecord(directory, length, name, nameLength, times, size,
+              last_->bytes + last_->fill);
+    last_->fill += recordSize;
+    return true;
+  }
+
+  void WriteTo(void (*write)(const void* bytes, size_t count)) const {
+    for (const Block* block = first_; block != nullptr; block = block->newer) {
+      write(block->bytes, block->fill);
+    }
+  }
+
+ private:
+  struct Block {
+    Block* older;
+    Block* newer;
+    uint32_t fill;
+    uint8_t bytes[kBlockSize];
+  };
+  Block* first_ = nullptr;
+  Block* last_ = nullptr;
 };
 
 }  // namespace ref

@@ -154,11 +154,8 @@ int main(int argc, char** argv) {
   gOut = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (gOut == INVALID_HANDLE_VALUE) Fail("CreateFileA");
-  uint8_t header[17] = {'V', 'A', 'N', 'T',
-                        'O', 'R', 'E', 'X',
-                        4,   0,   0,   static_cast<uint8_t>(argv[1][0]),
-                        0};
-  ref::PutUint32(static_cast<uint32_t>(now), header + 13);
+  uint8_t header[ref::kHeaderSize];
+  ref::PutHeader(argv[1][0], static_cast<uint32_t>(now), header);
   WriteAll(header, sizeof header);
 
   Level root = {nullptr, argv[1], false, false, 0, 0};
