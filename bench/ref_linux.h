@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -81,6 +82,28 @@ inline bool Describe(int fd, const char* name, struct statx* info, bool* link) {
     }
   }
   return true;
+}
+
+// Calls `visit(name, nameLength, info, link)` for each entry of the open
+// directory `fd` that kavelo looks at: not a name beginning with '.' (passed
+// over without a system call), nor one that vanished.  `buffer` holds
+// kDentsBufferSize bytes.
+template <typename Visit>
+void ForEachEntry(int fd, char* buffer, Visit visit) {
+  for (;;) {
+    long got = syscall(SYS_getdents64, fd, buffer, kDentsBufferSize);
+    if (got <= 0) return;
+    for (long at = 0; at < got;) {
+      auto* entry = reinterpret_cast<LinuxDirent64*>(buffer + at);
+      at += entry->reclen;
+      const char* name = entry->name;
+      if (name[0] == '.') continue;
+      struct statx info;
+      bool link;
+      if (!Describe(fd, name, &info, &link)) continue;
+      visit(name, strlen(name), info, link);
+    }
+  }
 }
 
 // The database file being written.

@@ -16,7 +16,6 @@
 // file beside OUT, flushed to stable storage, renamed over OUT, and the
 // directory flushed, so that a row of the benchmark shows what durability
 // costs apart from the walk.
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -75,35 +74,27 @@ bool OnPath(const struct statx& info, int depth) {
 // Walks the open directory `fd`, whose Windows-form path is `path`
 // (`length` bytes, room for kPathSize); closes `fd`.
 void Walk(int fd, char* path, size_t length, int depth) {
-  char* buffer = gDents[depth];
-  for (;;) {
-    long got = syscall(SYS_getdents64, fd, buffer, kDentsBufferSize);
-    if (got <= 0) break;
-    for (long at = 0; at < got;) {
-      auto* entry = reinterpret_cast<ref::LinuxDirent64*>(buffer + at);
-      at += entry->reclen;
-      const char* name = entry->name;
-      if (name[0] == '.') continue;
-      struct statx info;
-      bool link;
-      if (!ref::Describe(fd, name, &info, &link)) continue;
-      size_t nameLength = strlen(name);
-      if (!S_ISDIR(info.stx_mode)) {
-        AddRecord(path, length, name, nameLength, info);
-        continue;
-      }
-      if (length + 1 + nameLength + kPatternTail >= kPathSize) continue;
-      if (link && OnPath(info, depth)) continue;
-      if (depth + 1 >= kMaxDepth) continue;
-      int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (child < 0) continue;
-      gPath[depth + 1] = {info.stx_dev_major, info.stx_dev_minor, info.stx_ino};
-      path[length] = '\\';
-      memcpy(path + length + 1, name, nameLength + 1);
-      Walk(child, path, length + 1 + nameLength, depth + 1);
-      path[length] = '\0';
-    }
-  }
+  ref::ForEachEntry(fd, gDents[depth],
+                    [&](const char* name, size_t nameLength,
+                        const struct statx& info, bool link) {
+                      if (!S_ISDIR(info.stx_mode)) {
+                        AddRecord(path, length, name, nameLength, info);
+                        return;
+                      }
+                      if (length + 1 + nameLength + kPatternTail >= kPathSize)
+                        return;
+                      if (link && OnPath(info, depth)) return;
+                      if (depth + 1 >= kMaxDepth) return;
+                      int child =
+                          openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                      if (child < 0) return;
+                      gPath[depth + 1] = {info.stx_dev_major,
+                                          info.stx_dev_minor, info.stx_ino};
+                      path[length] = '\\';
+                      memcpy(path + length + 1, name, nameLength + 1);
+                      Walk(child, path, length + 1 + nameLength, depth + 1);
+                      path[length] = '\0';
+                    });
   close(fd);
 }
 

@@ -14,7 +14,6 @@
 //
 // With `flush`, the file is written as kavelo writes it (see ref_linux.h).
 #include <sys/resource.h>
-#include <sys/syscall.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -98,38 +97,29 @@ void Read(Directory* directory, ref::HeldRecords* records,
   if (fd < 0) return;
   alignas(8) char buffer[ref::kDentsBufferSize];
   const size_t length = directory->length;
-  for (;;) {
-    long got = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-    if (got <= 0) break;
-    for (long at = 0; at < got;) {
-      auto* entry = reinterpret_cast<ref::LinuxDirent64*>(buffer + at);
-      at += entry->reclen;
-      const char* name = entry->name;
-      if (name[0] == '.') continue;
-      struct statx info;
-      bool link;
-      if (!ref::Describe(fd, name, &info, &link)) continue;
-      size_t nameLength = strlen(name);
-      if (!S_ISDIR(info.stx_mode)) {
-        int32_t times[3];
-        ref::StoredTimes(info, gBias, times);
-        if (!records->Add(directory->path, length, name, nameLength, times,
-                          static_cast<uint32_t>(info.stx_size))) {
-          ref::Fail("malloc");
+  ref::ForEachEntry(
+      fd, buffer,
+      [&](const char* name, size_t nameLength, const struct statx& info,
+          bool link) {
+        if (!S_ISDIR(info.stx_mode)) {
+          int32_t times[3];
+          ref::StoredTimes(info, gBias, times);
+          if (!records->Add(directory->path, length, name, nameLength, times,
+                            static_cast<uint32_t>(info.stx_size))) {
+            ref::Fail("malloc");
+          }
+          return;
         }
-        continue;
-      }
-      if (length + 1 + nameLength + kPatternTail >= kPathSize) continue;
-      if (link && OnPath(info, directory)) continue;
-      Directory* child = NewDirectory(directory, info);
-      child->nameAt = length + 1;
-      child->length = length + 1 + nameLength;
-      memcpy(child->path, directory->path, length);
-      child->path[length] = '\\';
-      memcpy(child->path + length + 1, name, nameLength + 1);
-      found->push_back(child);
-    }
-  }
+        if (length + 1 + nameLength + kPatternTail >= kPathSize) return;
+        if (link && OnPath(info, directory)) return;
+        Directory* child = NewDirectory(directory, info);
+        child->nameAt = length + 1;
+        child->length = length + 1 + nameLength;
+        memcpy(child->path, directory->path, length);
+        child->path[length] = '\\';
+        memcpy(child->path + length + 1, name, nameLength + 1);
+        found->push_back(child);
+      });
   // Set before they are shared: their opens count down from here.
   directory->fd = fd;
   directory->unopened = found->size();
