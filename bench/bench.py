@@ -2,13 +2,15 @@
 
 Times kavelo against a bare reference walker (the system-call floor, whose
 database must equal kavelo's byte for byte but for the database time), a
-parallel floor (the same records in another order, from as many threads as
-the run may use processors) and against find, bfs and fd on generated trees; under Wine, kavelo.exe against a
-bare FindFirstFileA walker.  Medians come from hyperfine, peak memory from
-wait4, and the tables go to the terminal and to results.md.
+parallel floor (the same records in any order, from one thread per processor
+the run may use) and against find, bfs and fd on generated trees; under
+Wine, kavelo.exe against a bare FindFirstFileA walker.  Medians of wall and
+processor time come from hyperfine, peak memory from wait4, and the tables
+go to the terminal and to results.md.
 """
 
 import argparse
+import collections
 import datetime
 import glob
 import json
@@ -164,6 +166,19 @@ def difference(name_a, a, name_b, b):
     return "%s has %d records, %s %d" % (name_a, len(ra), name_b, len(rb))
 
 
+def unordered_difference(name_a, a, name_b, b):
+    """Words on how two databases differ when their records may come in any
+    order, or None when they do not."""
+    if masked(a)[:header_time_offset(a)] != masked(b)[:header_time_offset(b)]:
+        return "headers differ: %r / %r" % (a[:40], b[:40])
+    ra, rb = collections.Counter(records(a)), collections.Counter(records(b))
+    if ra == rb:
+        return None
+    return "only %s has %s; only %s has %s" % (
+        name_a, list((ra - rb).elements())[:3],
+        name_b, list((rb - ra).elements())[:3])
+
+
 def check_equal(tools, env, zones, timeout):
     """Runs every compared tool under each zone; their databases must be
     equal but for the database time.  Returns the number of records."""
@@ -193,13 +208,12 @@ def check_equal(tools, env, zones, timeout):
                 if count == 0:
                     raise BenchError("%s recorded no file" % tool.name)
             elif tool.name in COMPARED_UNORDERED:
-                if (masked(data)[:header_time_offset(data)] !=
-                        masked(first[1])[:header_time_offset(first[1])] or
-                        sorted(records(data)) != sorted(records(first[1]))):
+                problem = unordered_difference(first[0], first[1], tool.name,
+                                               data)
+                if problem:
                     raise BenchError(
-                        "RECORDS DIFFER (TZ=%s): %s and %s, in any order" % (
-                            zone or os.environ.get("TZ", "unset"), first[0],
-                            tool.name))
+                        "RECORDS DIFFER (TZ=%s), in any order: %s" % (
+                            zone or os.environ.get("TZ", "unset"), problem))
             elif masked(data) != masked(first[1]):
                 raise BenchError(
                     "DATABASES DIFFER (TZ=%s): %s and %s\n%s" % (
@@ -243,6 +257,7 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
     tool may end with any exit code (kavelo-dump --match that finds nothing
     ends with 1)."""
     times = {tool.name: [] for tool in tools}
+    cpu = {tool.name: [] for tool in tools}
     for number in range(warmup + runs):
         turn = number % len(tools)
         order = tools[turn:] + tools[:turn]
@@ -262,11 +277,15 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
         with open(json_path) as f:
             for result in json.load(f)["results"]:
                 times[result["command"]].extend(result["times"])
+                # One run a round: its user and system time.
+                cpu[result["command"]].append(result["user"] +
+                                              result["system"])
     timed = {}
     for name, values in times.items():
         timed[name] = {
             "command": name, "times": values,
             "median": statistics.median(values),
+            "cpu": statistics.median(cpu[name]),
             "mean": statistics.fmean(values),
             "stddev": statistics.stdev(values) if len(values) > 1 else 0.0,
             "min": min(values), "max": max(values)}
@@ -320,8 +339,8 @@ class Report:
         self.add("### " + title)
         self.add("")
         self.add("| program | median s | mean ± sd s | × reference | "
-                 "files/s | max RSS MiB | note |")
-        self.add("|---|---:|---:|---:|---:|---:|---|")
+                 "CPU s | files/s | max RSS MiB | note |")
+        self.add("|---|---:|---:|---:|---:|---:|---:|---|")
         floor = timed[reference]["median"] if reference in timed else None
         for tool in tools:
             if tool.name not in timed:
@@ -330,8 +349,9 @@ class Report:
             median = t["median"]
             ratio = "%.2f" % (median / floor) if floor else "-"
             memory = "%.1f" % (rss[tool.name] / 1024) if tool.name in rss else "-"
-            self.add("| %s | %.3f | %.3f ± %.3f | %s | %s | %s | %s |" % (
-                tool.name, median, t["mean"], t["stddev"] or 0.0, ratio,
+            cpu = "%.3f" % t["cpu"] if "cpu" in t else "-"
+            self.add("| %s | %.3f | %.3f ± %.3f | %s | %s | %s | %s | %s |" % (
+                tool.name, median, t["mean"], t["stddev"] or 0.0, ratio, cpu,
                 "{:,}".format(int(files / median)), memory, tool.note))
 
 
@@ -379,7 +399,8 @@ def fd_program():
 
 def native_tools(kavelo, floors, root, out, peers):
     ref, floor = floors
-    threads = str(len(os.sched_getaffinity(0)))
+    # ref_walk_parallel takes up to 64.
+    threads = str(min(len(os.sched_getaffinity(0)), 64))
 
     def path(name):
         return os.path.join(out, name)

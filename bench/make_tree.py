@@ -157,12 +157,16 @@ def plan(files, seed):
 
 
 def deep_corner(rng):
-    """A chain of long directory names: the third cannot be searched."""
+    """A chain of long directory names: the third cannot be searched, and
+    beside it the last that can (its `K:\\...\\*.*` is 259 characters) and
+    the first that cannot (260)."""
     first = "long_" + "a" * 115
     second = "b" * 120
     third = "c" * 20
     made = [(first, "", 3), (os.path.join(first, second), "d" * 96 + ".txt", 2),
-            (os.path.join(first, second, third), "", 3)]
+            (os.path.join(first, second, third), "", 3),
+            (os.path.join(first, second, "e" * 10), "", 1),
+            (os.path.join(first, second, "g" * 11), "", 1)]
     files = []
     for directory, special, count in made:
         for k in range(count):

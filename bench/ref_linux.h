@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,9 +34,22 @@ struct LinuxDirent64 {
   char name[];
 };
 
+// Ends the walker at once, from any of its threads.
 [[noreturn]] inline void Fail(const char* what) {
   perror(what);
-  exit(1);
+  _exit(1);
+}
+
+// Opens the subdirectory `name` of the open directory `fd`: -1 when it
+// vanished or cannot be read, as kavelo then leaves it out.  Out of
+// descriptors or memory ends the walker: its database would lack what
+// kavelo's holds, and a timed run's database is not compared.
+inline int OpenDirectory(int fd, const char* name) {
+  int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (child < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
+    Fail(name);
+  }
+  return child;
 }
 
 // Seconds east of UTC now, which kavelo applies to every time.

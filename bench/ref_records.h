@@ -1,5 +1,6 @@
-// What both reference walkers write: kavelo's records, packed into blocks of
-// 350000 bytes, and its stored times from 100 ns ticks since 1601.
+// What the reference walkers write: kavelo's header and records, packed
+// into blocks of 350000 bytes, and its stored times from 100 ns ticks since
+// 1601.
 #pragma once
 
 #include <cstddef>

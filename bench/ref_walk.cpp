@@ -74,27 +74,24 @@ bool OnPath(const struct statx& info, int depth) {
 // Walks the open directory `fd`, whose Windows-form path is `path`
 // (`length` bytes, room for kPathSize); closes `fd`.
 void Walk(int fd, char* path, size_t length, int depth) {
-  ref::ForEachEntry(fd, gDents[depth],
-                    [&](const char* name, size_t nameLength,
-                        const struct statx& info, bool link) {
-                      if (!S_ISDIR(info.stx_mode)) {
-                        AddRecord(path, length, name, nameLength, info);
-                        return;
-                      }
-                      if (length + 1 + nameLength + kPatternTail >= kPathSize)
-                        return;
-                      if (link && OnPath(info, depth)) return;
-                      if (depth + 1 >= kMaxDepth) return;
-                      int child =
-                          openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                      if (child < 0) return;
-                      gPath[depth + 1] = {info.stx_dev_major,
-                                          info.stx_dev_minor, info.stx_ino};
-                      path[length] = '\\';
-                      memcpy(path + length + 1, name, nameLength + 1);
-                      Walk(child, path, length + 1 + nameLength, depth + 1);
-                      path[length] = '\0';
-                    });
+  auto visit = [&](const char* name, size_t nameLength,
+                   const struct statx& info, bool link) {
+    if (!S_ISDIR(info.stx_mode)) {
+      AddRecord(path, length, name, nameLength, info);
+      return;
+    }
+    if (length + 1 + nameLength + kPatternTail >= kPathSize) return;
+    if (link && OnPath(info, depth)) return;
+    if (depth + 1 >= kMaxDepth) return;
+    int child = ref::OpenDirectory(fd, name);
+    if (child < 0) return;
+    gPath[depth + 1] = {info.stx_dev_major, info.stx_dev_minor, info.stx_ino};
+    path[length] = '\\';
+    memcpy(path + length + 1, name, nameLength + 1);
+    Walk(child, path, length + 1 + nameLength, depth + 1);
+    path[length] = '\0';
+  };
+  ref::ForEachEntry(fd, gDents[depth], visit);
   close(fd);
 }
 

@@ -83,8 +83,7 @@ unsigned gReading = 0;           // threads reading a directory; gLock
 int Open(const Directory& directory) {
   Directory* parent = directory.parent;
   if (parent == nullptr) return gRoot;
-  int fd = openat(parent->fd, directory.path + directory.nameAt,
-                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ref::OpenDirectory(parent->fd, directory.path + directory.nameAt);
   if (--parent->unopened == 0) close(parent->fd);
   return fd;
 }
@@ -97,29 +96,28 @@ void Read(Directory* directory, ref::HeldRecords* records,
   if (fd < 0) return;
   alignas(8) char buffer[ref::kDentsBufferSize];
   const size_t length = directory->length;
-  ref::ForEachEntry(
-      fd, buffer,
-      [&](const char* name, size_t nameLength, const struct statx& info,
-          bool link) {
-        if (!S_ISDIR(info.stx_mode)) {
-          int32_t times[3];
-          ref::StoredTimes(info, gBias, times);
-          if (!records->Add(directory->path, length, name, nameLength, times,
-                            static_cast<uint32_t>(info.stx_size))) {
-            ref::Fail("malloc");
-          }
-          return;
-        }
-        if (length + 1 + nameLength + kPatternTail >= kPathSize) return;
-        if (link && OnPath(info, directory)) return;
-        Directory* child = NewDirectory(directory, info);
-        child->nameAt = length + 1;
-        child->length = length + 1 + nameLength;
-        memcpy(child->path, directory->path, length);
-        child->path[length] = '\\';
-        memcpy(child->path + length + 1, name, nameLength + 1);
-        found->push_back(child);
-      });
+  auto visit = [&](const char* name, size_t nameLength,
+                   const struct statx& info, bool link) {
+    if (!S_ISDIR(info.stx_mode)) {
+      int32_t times[3];
+      ref::StoredTimes(info, gBias, times);
+      if (!records->Add(directory->path, length, name, nameLength, times,
+                        static_cast<uint32_t>(info.stx_size))) {
+        ref::Fail("malloc");
+      }
+      return;
+    }
+    if (length + 1 + nameLength + kPatternTail >= kPathSize) return;
+    if (link && OnPath(info, directory)) return;
+    Directory* child = NewDirectory(directory, info);
+    child->nameAt = length + 1;
+    child->length = length + 1 + nameLength;
+    memcpy(child->path, directory->path, length);
+    child->path[length] = '\\';
+    memcpy(child->path + length + 1, name, nameLength + 1);
+    found->push_back(child);
+  };
+  ref::ForEachEntry(fd, buffer, visit);
   // Set before they are shared: their opens count down from here.
   directory->fd = fd;
   directory->unopened = found->size();
