@@ -6,9 +6,10 @@
 // thread that found them, held until the walk ends as kavelo holds them,
 // and are then written thread by thread.  So the file holds the reference
 // walker's records in another order, and the walk spends nothing on order:
-// no hand-over of directories, no waiting for the next one in line.  A
-// directory is opened relative to its parent, whose descriptor stays open
-// until the last of its subdirectories is opened.
+// no directory's entries handed from one thread to another, no waiting for
+// the next directory in line.  A directory is opened relative to its
+// parent, whose descriptor stays open until the last of its subdirectories
+// is opened.
 //
 //   ref_walk_parallel ROOT LETTER OUT THREADS [flush]
 //
