@@ -154,10 +154,18 @@ def records(data):
     return found
 
 
-def difference(name_a, a, name_b, b):
-    """Words on where two databases part, for the failure message."""
+def header_difference(a, b):
+    """Words on how two databases' headers differ, or None."""
     if masked(a)[:header_time_offset(a)] != masked(b)[:header_time_offset(b)]:
         return "headers differ: %r / %r" % (a[:40], b[:40])
+    return None
+
+
+def difference(name_a, a, name_b, b):
+    """Words on where two databases part, for the failure message."""
+    headers = header_difference(a, b)
+    if headers:
+        return headers
     ra, rb = records(a), records(b)
     for i, (x, y) in enumerate(zip(ra, rb)):
         if x != y:
@@ -169,8 +177,9 @@ def difference(name_a, a, name_b, b):
 def unordered_difference(name_a, a, name_b, b):
     """Words on how two databases differ when their records may come in any
     order, or None when they do not."""
-    if masked(a)[:header_time_offset(a)] != masked(b)[:header_time_offset(b)]:
-        return "headers differ: %r / %r" % (a[:40], b[:40])
+    headers = header_difference(a, b)
+    if headers:
+        return headers
     ra, rb = collections.Counter(records(a)), collections.Counter(records(b))
     if ra == rb:
         return None

@@ -70,11 +70,13 @@ inline void PutRecord(const char* directory, size_t length, const char* name,
   PutUint32(size, out + 12);
 }
 
+// Where the records' bytes go: the output file.
+using Write = void (*)(const void* bytes, size_t count);
+
 // Records gathered in one block, written whole by `write` when the next
 // would not fit, and at the end.
 class RecordBlocks {
  public:
-  using Write = void (*)(const void* bytes, size_t count);
   explicit RecordBlocks(Write write) : write_(write) {}
 
   void Add(const char* directory, size_t length, const char* name,
@@ -107,10 +109,10 @@ class HeldRecords {
   HeldRecords(const HeldRecords&) = delete;
   HeldRecords& operator=(const HeldRecords&) = delete;
   ~HeldRecords() {
-    while (last_ != nullptr) {
-      Block* older = last_->older;
-      free(last_);
-      last_ = older;
+    while (first_ != nullptr) {
+      Block* next = first_->next;
+      free(first_);
+      first_ = next;
     }
   }
 
@@ -121,14 +123,9 @@ class HeldRecords {
         (last_->fill + recordSize > kBlockSize && last_->fill != 0)) {
       auto* block = static_cast<Block*>(malloc(sizeof(Block)));
       if (block == nullptr) return false;
-      block->older = last_;
-      block->newer = nullptr;
+      block->next = nullptr;
       block->fill = 0;
-      if (last_ != nullptr) {
-        last_->newer = block;
-      } else {
-        first_ = block;
-      }
+      (last_ != nullptr ? last_->next : first_) = block;
       last_ = block;
     }
     PutRecord(directory, length, name, nameLength, times, size,
@@ -137,16 +134,15 @@ class HeldRecords {
     return true;
   }
 
-  void WriteTo(void (*write)(const void* bytes, size_t count)) const {
-    for (const Block* block = first_; block != nullptr; block = block->newer) {
+  void WriteTo(Write write) const {
+    for (const Block* block = first_; block != nullptr; block = block->next) {
       write(block->bytes, block->fill);
     }
   }
 
  private:
   struct Block {
-    Block* older;
-    Block* newer;
+    Block* next;
     uint32_t fill;
     uint8_t bytes[kBlockSize];
   };
