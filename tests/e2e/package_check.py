@@ -1,13 +1,14 @@
 """The packages users get.
 
 win32: kavelo-VERSION-win32.zip with kavelo.exe, kavelo-dump.exe and the
-README, at its top level.  Arguments: win32, scripts/package, kavelo.exe,
-kavelo-dump.exe, README.md, and VERSION as the package name gives it,
-MAJOR.MINOR.
+README at its top level, the documentation under docs/.  Arguments: win32,
+scripts/package, kavelo.exe, kavelo-dump.exe, README.md, the docs directory,
+and VERSION as the package name gives it, MAJOR.MINOR.
 
 native: `cmake --install` into a prefix, and the .deb that cpack makes,
 unpacked into a scratch root; the programs run from both.  Arguments: native,
-the build directory, VERSION (MAJOR.MINOR), cmake and cpack.
+the build directory, the docs directory, VERSION (MAJOR.MINOR), cmake and
+cpack.
 """
 
 import glob
@@ -17,19 +18,31 @@ import sys
 import tempfile
 import zipfile
 
-INSTALLED = ["bin/kavelo", "bin/kavelo-dump", "share/doc/kavelo/README.md",
-             "share/man/man1/kavelo-dump.1", "share/man/man1/kavelo.1"]
+
+def documents(docs):
+    """The README's companions: every page of the docs directory, as
+    (name in a package relative to the README, source path)."""
+    pages = sorted(name for name in os.listdir(docs) if name.endswith(".md"))
+    assert pages, docs
+    return [("docs/" + name, os.path.join(docs, name)) for name in pages]
 
 
-def check_win32(script, exe, dump, readme, version):
+def installed(docs):
+    return sorted(["bin/kavelo", "bin/kavelo-dump", "share/doc/kavelo/README.md",
+                   "share/man/man1/kavelo-dump.1", "share/man/man1/kavelo.1"] +
+                  ["share/doc/kavelo/" + name for name, _ in documents(docs)])
+
+
+def check_win32(script, exe, dump, readme, docs, version):
     archive = subprocess.run([script], check=True, capture_output=True,
                              text=True).stdout.strip()
     assert archive.endswith("kavelo-%s-win32.zip" % version), archive
+    expected = [("kavelo.exe", exe), ("kavelo-dump.exe", dump),
+                ("README.md", readme)] + documents(docs)
     with zipfile.ZipFile(archive) as z:
-        names = sorted(z.namelist())
-        assert names == ["README.md", "kavelo-dump.exe", "kavelo.exe"], names
-        for name, path in (("kavelo.exe", exe), ("kavelo-dump.exe", dump),
-                           ("README.md", readme)):
+        names = sorted(name for name in z.namelist() if not name.endswith("/"))
+        assert names == sorted(name for name, _ in expected), names
+        for name, path in expected:
             assert z.read(name) == open(path, "rb").read(), name
 
 
@@ -64,12 +77,12 @@ def check_programs(bin_dir, version, work):
     assert done.stdout == b"C:\\a.txt\0", done
 
 
-def check_native(build, version, cmake, cpack):
+def check_native(build, docs, version, cmake, cpack):
     with tempfile.TemporaryDirectory(prefix="kavelo-package-") as work:
         prefix = os.path.join(work, "prefix")
         subprocess.run([cmake, "--install", build, "--prefix", prefix],
                        check=True, capture_output=True)
-        assert files_under(prefix) == INSTALLED, files_under(prefix)
+        assert files_under(prefix) == installed(docs), files_under(prefix)
         check_programs(os.path.join(prefix, "bin"), version, work)
 
         output = os.path.join(work, "deb")
@@ -84,13 +97,13 @@ def check_native(build, version, cmake, cpack):
         assert fields == "Package: kavelo\nVersion: %s.0\n" % version, fields
         root = os.path.join(work, "root")
         subprocess.run(["dpkg-deb", "-x", debs[0], root], check=True)
-        installed = ["usr/" + name for name in INSTALLED]
-        assert files_under(root) == installed, files_under(root)
+        expected = ["usr/" + name for name in installed(docs)]
+        assert files_under(root) == expected, files_under(root)
         check_programs(os.path.join(root, "usr", "bin"), version, work)
 
 
 if sys.argv[1] == "win32":
-    check_win32(*sys.argv[2:7])
+    check_win32(*sys.argv[2:8])
 else:
-    check_native(*sys.argv[2:6])
+    check_native(*sys.argv[2:7])
 print("1 passed, 0 failed")
