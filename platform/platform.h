@@ -153,9 +153,14 @@ uint32_t EnvironmentVariable(const char* name, char* buffer, uint32_t size);
 bool FileTimeToLocal(const FileTime& utc, FileTime* local);
 
 // CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
-// FILE_ATTRIBUTE_NORMAL, 0): null when the file cannot be created.
+// FILE_ATTRIBUTE_NORMAL, 0): null when the file cannot be created.  On POSIX
+// a name that stands for a descriptor of the process (/dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N, or a link to one) gives a
+// descriptor of its own on that same open file: written at its offset, in
+// its append mode, never truncated; null when it is not open for writing.
 FileHandle* CreateFileForWriting(const char* path);
-// WriteFile: false on failure; *written is what reached the file.
+// WriteFile: false on failure; *written is what reached the file.  A write
+// past the process's file-size limit fails as a full disk does.
 bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
                  uint32_t* written);
 // CloseHandle: false when the close reports an error.
@@ -171,13 +176,19 @@ bool CloseFile(FileHandle* file);
 //
 // CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
 // CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0), `name` a fresh name in the
-// directory of the file that `path` names, links followed (as
-// GetTempFileNameA makes them): the temporary file, open for writing.  Null
-// when it cannot be created, or when `path` names a directory.  On POSIX the
-// temporary file takes the permission bits, owner and group of the file it
-// will replace, as far as the process may set them.  On Win32 these calls
-// take the wide `\\?\` form of the names, so that a temporary name beside a
-// path of 259 characters may pass MAX_PATH.
+// directory of the file that `path` names, links followed: the temporary
+// file, open for writing.  Null when it cannot be created, or when `path`
+// names a directory.  Fresh names are `.kv<pid>-<16 hex digits>.tmp`, the
+// PID in decimal and the digits random, so that runs that all have the same
+// PID (in a container) still differ.  A run holds its temporary file locked
+// until it is renamed or deleted (POSIX: an flock on it; Win32: its open
+// handle), and first deletes the files of that pattern (and
+// the `.kv<pid>-<n>.tmp` of earlier versions) in the directory that no live
+// run holds: what killed runs left.  On POSIX the temporary file takes the
+// permission bits, owner and group of the file it will replace, as far as
+// the process may set them; until then only its owner may read it.  On Win32
+// these calls take the wide `\\?\` form of the names, so that a temporary name
+// beside a path of 259 characters may pass MAX_PATH.
 FileHandle* CreateReplacement(const char* path);
 // ReplaceFileA(path, temporary, 0, REPLACEFILE_IGNORE_MERGE_ERRORS, 0, 0),
 // or MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING |
@@ -194,7 +205,8 @@ void AbandonReplacement();
 // disk.
 bool FlushFile(FileHandle* file);
 // True when `path` exists and is neither a regular file nor a directory
-// (a device, a pipe): such a path is written in place.
+// (a device, a pipe), or names a descriptor as CreateFileForWriting takes
+// it: such a path is written in place.
 bool IsSpecialFile(const char* path);
 
 // CharUpperA, in place.

@@ -1,29 +1,23 @@
-// The database file: CreateFileA, WriteFile, FlushFileBuffers, CloseHandle
-// and the replacement of one file by another over file descriptors.
+// The database file: CreateFileA, WriteFile, FlushFileBuffers, CloseHandle,
+// and the files that stand for a descriptor the process already holds.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/internal.h"
 
 namespace platform {
+namespace posix {
 namespace {
-
-// A file handle is the descriptor plus one, so that null means none.
-FileHandle* HandleOf(int descriptor) {
-  return reinterpret_cast<FileHandle*>(static_cast<intptr_t>(descriptor) + 1);
-}
-
-int Descriptor(FileHandle* file) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
-}
 
 // A replacement is flushed once whole.  Meanwhile its pages are handed to
 // the disk a mebibyte at a time as they are written, so that the flush
@@ -49,125 +43,83 @@ void StartWriteBack(int descriptor, uint32_t count) {
   gWriteBack.started = gWriteBack.written;
 }
 
+// The descriptor number that ends `text`, which must be all digits.
+int DescriptorNumber(const char* text) {
+  if (*text < '0' || *text > '9') return -1;
+  char* end;
+  errno = 0;
+  long number = strtol(text, &end, 10);
+  if (*end != '\0' || errno != 0 || number > INT_MAX) return -1;
+  return static_cast<int>(number);
+}
+
+// The descriptor that `path` names: /dev/stdin, /dev/stdout, /dev/stderr,
+// /dev/fd/N, /proc/self/fd/N or this process's /proc/PID/fd/N.  -1 for any
+// other path.  Opened by name, these give a new open file that starts at
+// offset 0 and forgets append mode; the program they were handed to meant
+// the descriptor itself.
+int DescriptorNamed(const char* path) {
+  static const char* const kStandard[] = {"/dev/stdin", "/dev/stdout",
+                                          "/dev/stderr"};
+  for (int i = 0; i < 3; ++i) {
+    if (strcmp(path, kStandard[i]) == 0) return i;
+  }
+  char own[40];
+  snprintf(own, sizeof own, "/proc/%ld/fd/", static_cast<long>(getpid()));
+  for (const char* prefix :
+       {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+        static_cast<const char*>(own)}) {
+    size_t length = strlen(prefix);
+    if (strncmp(path, prefix, length) == 0) {
+      return DescriptorNumber(path + length);
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
-FileHandle* CreateFileForWriting(const char* path) {
-  char native[posix::kNativePathSize];
-  if (!posix::NativePath(path, native)) return nullptr;
-  int descriptor = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (descriptor < 0) return nullptr;
-  return HandleOf(descriptor);
+FileHandle* HandleOf(int descriptor) {
+  // The descriptor plus one, so that null means none.
+  return reinterpret_cast<FileHandle*>(static_cast<intptr_t>(descriptor) + 1);
 }
 
-bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
-                 uint32_t* written) {
-  // WriteFile on a disk file writes everything or fails; write(2) may stop
-  // short, so go on until it is done or reports an error.
-  const char* next = static_cast<const char*>(bytes);
-  uint32_t done = 0;
-  while (done < count) {
-    ssize_t got = write(Descriptor(file), next + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<uint32_t>(got);
+int Descriptor(FileHandle* file) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
+}
+
+void WriteBackAsWritten(int descriptor) { gWriteBack = {descriptor, 0, 0}; }
+
+void FailWritesPastSizeLimit() {
+  // Past the file-size limit (ulimit -f) a write raises SIGXFSZ, whose
+  // default ends the process on the spot, its temporary file left behind.
+  // Ignored, the write fails with EFBIG as one to a full disk does.  A
+  // handler that the process installed is its own and stays.
+  struct sigaction current;
+  if (sigaction(SIGXFSZ, nullptr, &current) != 0 ||
+      (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+    return;
   }
-  *written = done;
-  StartWriteBack(Descriptor(file), done);
-  return done == count;
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
-bool CloseFile(FileHandle* file) {
-  if (Descriptor(file) == gWriteBack.descriptor) gWriteBack = WriteBack();
-  return close(Descriptor(file)) == 0;
-}
-
-bool FlushFile(FileHandle* file) {
-  while (fsync(Descriptor(file)) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
-}
-
-namespace {
-
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr size_t kInterruptCount = sizeof kInterrupts / sizeof kInterrupts[0];
-// Links followed before giving up, as the kernel's own limit.
-constexpr int kMaxLinks = 40;
-
-// The replacement under way: the file it replaces, links resolved, and the
-// temporary file, whose name the interrupt handler needs.  gArmed says that
-// the temporary file exists and is this process's to delete.
-char gTarget[posix::kNativePathSize];
-char gTemporary[posix::kNativePathSize];
-volatile sig_atomic_t gArmed = 0;
-unsigned gAttempts = 0;
-struct sigaction gPrevious[kInterruptCount];
-bool gHandled[kInterruptCount];
-
-void DeleteAndRaise(int signal) {
-  if (gArmed) unlink(gTemporary);
-  gArmed = 0;
-  for (size_t i = 0; i < kInterruptCount; ++i) {
-    if (kInterrupts[i] == signal) sigaction(signal, &gPrevious[i], nullptr);
-  }
-  // Blocked until the handler returns, then it ends the process.
-  raise(signal);
-}
-
-// Interrupts wait while the temporary file and the flag that names it
-// change together.
-void HoldInterrupts(sigset_t* previous) {
-  sigset_t held;
-  sigemptyset(&held);
-  for (int signal : kInterrupts) sigaddset(&held, signal);
-  sigprocmask(SIG_BLOCK, &held, previous);
-}
-
-void ReleaseInterrupts(const sigset_t* previous) {
-  sigprocmask(SIG_SETMASK, previous, nullptr);
-}
-
-// Interrupts held.  A signal that the process ignores (a run under nohup)
-// stays ignored.
-void Arm() {
-  struct sigaction action = {};
-  action.sa_handler = DeleteAndRaise;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kInterrupts) sigaddset(&action.sa_mask, signal);
-  for (size_t i = 0; i < kInterruptCount; ++i) {
-    struct sigaction current;
-    gHandled[i] = sigaction(kInterrupts[i], nullptr, &current) == 0 &&
-                  (current.sa_flags & SA_SIGINFO) == 0 &&
-                  current.sa_handler == SIG_DFL &&
-                  sigaction(kInterrupts[i], &action, &gPrevious[i]) == 0;
-  }
-  gArmed = 1;
-}
-
-// Interrupts held.
-void Disarm() {
-  gArmed = 0;
-  for (size_t i = 0; i < kInterruptCount; ++i) {
-    if (gHandled[i]) sigaction(kInterrupts[i], &gPrevious[i], nullptr);
-    gHandled[i] = false;
-  }
-}
-
-// The length of `path`'s directory part, its last `/` included.
 size_t DirectoryLength(const char* path) {
   const char* slash = strrchr(path, '/');
   return slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
 }
 
-// Follows the links that `path` names into `out`, so that a link to a file
-// is written through.  *info describes what `out` names, when *exists.
-// False when the chain cannot be followed to its end.
-bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists) {
+bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists,
+                 int* descriptor) {
   size_t length = strlen(path);
-  if (length == 0 || length >= posix::kNativePathSize) return false;
+  if (length == 0 || length >= kNativePathSize) return false;
   memcpy(out, path, length + 1);
   for (int links = 0;; ++links) {
+    if (descriptor != nullptr && (*descriptor = DescriptorNamed(out)) >= 0) {
+      return true;
+    }
     if (lstat(out, info) != 0) {
       // Nothing there: the file is created, through a dangling link too.
       *exists = false;
@@ -175,7 +127,7 @@ bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists) {
     }
     *exists = true;
     if (!S_ISLNK(info->st_mode)) return true;
-    char target[posix::kNativePathSize];
+    char target[kNativePathSize];
     ssize_t got = readlink(out, target, sizeof target);
     if (links == kMaxLinks || got <= 0 ||
         static_cast<size_t>(got) >= sizeof target) {
@@ -183,96 +135,85 @@ bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists) {
     }
     // A relative target is relative to the link's directory.
     size_t directory = target[0] == '/' ? 0 : DirectoryLength(out);
-    if (directory + static_cast<size_t>(got) >= posix::kNativePathSize) {
-      return false;
-    }
+    if (directory + static_cast<size_t>(got) >= kNativePathSize) return false;
     memcpy(out + directory, target, static_cast<size_t>(got));
     out[directory + static_cast<size_t>(got)] = '\0';
   }
 }
 
-// The file the temporary file replaces was the user's to set up: keep its
-// owner, group and permission bits, as far as the process may set them.
-void TakeOwnerAndMode(int descriptor, const struct stat& replaced) {
-  if (fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0 &&
-      fchown(descriptor, static_cast<uid_t>(-1), replaced.st_gid) != 0) {
-    // Neither: the file keeps the process's own owner and group.
-  }
-  // After the owner: a change of owner clears the set-ID bits.
-  fchmod(descriptor, replaced.st_mode & 07777);
+}  // namespace posix
+
+namespace {
+
+// Whether `path` names a descriptor of the process, links followed; *number
+// is then that descriptor.
+bool NamesDescriptor(const char* path, int* number) {
+  char native[posix::kNativePathSize];
+  char followed[posix::kNativePathSize];
+  struct stat info;
+  bool exists;
+  *number = -1;
+  return posix::NativePath(path, native) &&
+         posix::FollowLinks(native, followed, &info, &exists, number) &&
+         *number >= 0;
 }
 
 }  // namespace
 
-FileHandle* CreateReplacement(const char* path) {
+FileHandle* CreateFileForWriting(const char* path) {
+  posix::FailWritesPastSizeLimit();
+  int named;
+  if (NamesDescriptor(path, &named)) {
+    // Written through a descriptor of its own on the same open file: at its
+    // offset, in its mode, and never truncated.
+    int flags = fcntl(named, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return nullptr;
+    int descriptor = fcntl(named, F_DUPFD_CLOEXEC, 0);
+    return descriptor < 0 ? nullptr : posix::HandleOf(descriptor);
+  }
   char native[posix::kNativePathSize];
-  struct stat replaced;
-  bool exists = false;
-  if (!posix::NativePath(path, native) ||
-      !FollowLinks(native, gTarget, &replaced, &exists) ||
-      (exists && S_ISDIR(replaced.st_mode))) {
-    return nullptr;
-  }
-  int directory = static_cast<int>(DirectoryLength(gTarget));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int length =
-        snprintf(gTemporary, sizeof gTemporary, "%.*s.kv%ld-%u.tmp", directory,
-                 gTarget, static_cast<long>(getpid()), gAttempts++);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof gTemporary) {
-      return nullptr;
-    }
-    // Until it takes the old file's owner and mode, a file that replaces
-    // another is readable by its owner only.
-    sigset_t held;
-    HoldInterrupts(&held);
-    int descriptor =
-        open(gTemporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             exists ? 0600 : 0666);
-    int error = errno;
-    if (descriptor >= 0) Arm();
-    ReleaseInterrupts(&held);
-    if (descriptor >= 0) {
-      if (exists) TakeOwnerAndMode(descriptor, replaced);
-      gWriteBack = {descriptor, 0, 0};
-      return HandleOf(descriptor);
-    }
-    if (error != EEXIST) return nullptr;
-  }
-  return nullptr;
+  if (!posix::NativePath(path, native)) return nullptr;
+  int descriptor = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return nullptr;
+  return posix::HandleOf(descriptor);
 }
 
-bool CommitReplacement() {
-  sigset_t held;
-  HoldInterrupts(&held);
-  bool moved = rename(gTemporary, gTarget) == 0;
-  if (moved) Disarm();
-  ReleaseInterrupts(&held);
-  if (!moved) return false;
-  // The new name must reach the disk too.  The database is in place
-  // whatever this reports: nothing to undo, so nothing to report.
-  char directory[posix::kNativePathSize] = ".";
-  size_t length = DirectoryLength(gTarget);
-  if (length > 0) {
-    memcpy(directory, gTarget, length);
-    directory[length] = '\0';
+bool WriteToFile(FileHandle* file, const void* bytes, uint32_t count,
+                 uint32_t* written) {
+  // WriteFile on a disk file writes everything or fails; write(2) may stop
+  // short, so go on until it is done or reports an error.
+  int descriptor = posix::Descriptor(file);
+  const char* next = static_cast<const char*>(bytes);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t got = write(descriptor, next + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
   }
-  int descriptor = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor >= 0) {
-    fsync(descriptor);
-    close(descriptor);
+  *written = done;
+  posix::StartWriteBack(descriptor, done);
+  return done == count;
+}
+
+bool CloseFile(FileHandle* file) {
+  int descriptor = posix::Descriptor(file);
+  if (descriptor == posix::gWriteBack.descriptor) {
+    posix::gWriteBack = posix::WriteBack();
+  }
+  return close(descriptor) == 0;
+}
+
+bool FlushFile(FileHandle* file) {
+  while (fsync(posix::Descriptor(file)) != 0) {
+    if (errno != EINTR) return false;
   }
   return true;
 }
 
-void AbandonReplacement() {
-  sigset_t held;
-  HoldInterrupts(&held);
-  if (gArmed) unlink(gTemporary);
-  Disarm();
-  ReleaseInterrupts(&held);
-}
-
 bool IsSpecialFile(const char* path) {
+  int named;
+  if (NamesDescriptor(path, &named)) return true;
   char native[posix::kNativePathSize];
   struct stat info;
   return posix::NativePath(path, native) && stat(native, &info) == 0 &&

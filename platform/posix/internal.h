@@ -6,6 +6,9 @@
 
 #include <cstddef>
 
+struct stat;
+
+#include "platform/platform.h"
 #include "platform/posix/drive_table.h"
 #include "platform/posix/reg_file.h"
 
@@ -31,5 +34,28 @@ bool NativePath(const char* path, char* out);
 // True for the device of a kernel file system that holds no files worth
 // listing (mounts.cpp).  Safe to call from several threads.
 bool IsPrunedDevice(dev_t device);
+
+// A file handle for `descriptor`, and back (files.cpp).
+FileHandle* HandleOf(int descriptor);
+int Descriptor(FileHandle* file);
+// Hands `descriptor`'s pages to the disk as they are written, until it is
+// closed: the replacement's, which is flushed once whole.
+void WriteBackAsWritten(int descriptor);
+// Makes a write past the file-size limit fail rather than end the process.
+void FailWritesPastSizeLimit();
+
+// Links followed before giving up, as the kernel's own limit: a chain of 40
+// links resolves, one of 41 does not.
+constexpr int kMaxLinks = 40;
+// The length of `path`'s directory part, its last `/` included.
+size_t DirectoryLength(const char* path);
+// Follows the links that `path` names into `out`, so that a link to a file
+// is written through.  *info describes what `out` names, when *exists.
+// When `descriptor` is given, the chain stops at a name that stands for a
+// descriptor of the process (/dev/stdout, /proc/self/fd/N), which is then
+// *descriptor; otherwise it is -1.  False when the chain cannot be followed
+// to its end.
+bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists,
+                 int* descriptor);
 
 }  // namespace platform::posix

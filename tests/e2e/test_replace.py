@@ -2,6 +2,7 @@
 whole new one, whatever fails, races or interrupts the run, and nothing but
 the path and the run's own temporary file is touched."""
 
+import fcntl
 import os
 import re
 import signal
@@ -134,6 +135,25 @@ class Replacement(Case):
         self.assertTrue(os.path.islink(self.path("data", "link.dbs")))
         self.assertEqual(["link.dbs", "real.dbs"], sorted(os.listdir(self.path("data"))))
 
+        # As far as the kernel follows a chain of links, and no further: 40
+        # links lead to the file, 41 are too many.
+        for count in (40, 41):
+            chain = self.path("chain%d" % count)
+            os.mkdir(chain)
+            self.write_earlier(os.path.join("chain%d" % count, "real.dbs"))
+            for i in range(count):
+                os.symlink("real.dbs" if i == 0 else "l%d" % i,
+                           os.path.join(chain, "l%d" % (i + 1)))
+            head = os.path.join(chain, "l%d" % count)
+            self.assertEqual(count == 40, os.path.exists(head))
+            result = self.kavelo(["-LK", "-D", head], self.drives)
+            if count == 40:
+                self.assert_written(result, os.path.join("chain40", "real.dbs"))
+            else:
+                self.assert_cannot_create(result, head)
+                self.assertEqual(EARLIER, self.read(os.path.join("chain41", "real.dbs")))
+            self.assertEqual(count + 1, len(os.listdir(chain)))
+
         # A link to a directory is a directory: nothing is written.
         make_link("data")
         self.assert_cannot_create(run(), link)
@@ -214,11 +234,14 @@ class Traced(Case):
     def test_racing_runs_leave_one_whole_database(self):
         # The slowed run starts first and renames last: its database must
         # stand at the path, whole, and the others' must not be mixed in.
+        # Slowed at its lock, its file is another run's to delete until it
+        # has the lock: it must find that out and start again.
         target = self.db_arg()
-        for slowed in ("4+", "1", "6"):
+        for call, slowed, delay in (("write", "4+", 800000), ("write", "1", 800000),
+                                    ("write", "6", 800000), ("flock", "1", 2000000)):
             slow = self.start(["-LK", "-D", target, "-Tc", "slow"],
-                              self.strace("-e", "trace=write", "-e",
-                                          "inject=write:delay_enter=800000:when=" + slowed))
+                              self.strace("-e", "trace=" + call, "-e", "inject=%s:delay_enter=%d:when=%s"
+                                          % (call, delay, slowed)))
             self.wait_for_temporary_file(slow)
             fast = [self.start(["-LK", "-D", target, "-Tc", "fast%d" % i], [])
                     for i in range(3)]
@@ -240,15 +263,86 @@ class Traced(Case):
                              self.strace("-e", "trace=write", "-e",
                                          "inject=write:delay_enter=300000"))
             self.wait_for_temporary_file(run)
-            with open("/proc/%d/task/%d/children" % (run.pid, run.pid)) as f:
-                (child,) = f.read().split()
-            os.kill(int(child), number)
+            os.kill(self.traced_pid(run), number)
             # strace ends as its program did: by the signal.
             self.assertEqual(-number, run.wait(60), number)
             run.stdout.close()
             run.stderr.close()
             self.assertEqual(EARLIER, self.read(), number)
             self.assert_no_leftovers()
+
+    def test_ignored_hangup_stays_ignored(self):
+        # Under nohup a hangup must not end the run, nor take its file.
+        self.write_earlier()
+        run = self.start(["-LK", "-D", self.db_arg(), "-Tc", "nohup"],
+                         ["nohup"] + self.strace("-e", "trace=write", "-e",
+                                                 "inject=write:delay_enter=300000"))
+        self.wait_for_temporary_file(run)
+        os.kill(self.traced_pid(run), signal.SIGHUP)
+        self.assertEqual((0, b""), (run.wait(60), run.stderr.read()))
+        run.stdout.close()
+        run.stderr.close()
+        self.assert_whole([b"nohup"])
+        self.assert_no_leftovers()
+
+    @staticmethod
+    def traced_pid(run):
+        """The program's PID, run under strace as `run`."""
+        with open("/proc/%d/task/%d/children" % (run.pid, run.pid)) as f:
+            (child,) = f.read().split()
+        return int(child)
+
+    def in_pid_namespace(self, *options):
+        """A wrapper that runs the program under strace in a PID namespace of
+        its own: every run so wrapped has the same PID, as the runs of a
+        container's job do."""
+        wrapper = ["unshare", "--user", "--pid", "--fork", "--map-root-user"]
+        probe = subprocess.run(wrapper + ["true"], capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("no PID namespace here: %r" % probe.stderr[-200:])
+        return wrapper + self.strace(*options)
+
+    def test_runs_killed_in_one_pid_namespace_leave_nothing_behind(self):
+        # Each killed run leaves its file; the next run deletes it.
+        self.write_earlier()
+        left = []
+        for when in (1, 2, 4, 6):
+            result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives,
+                                 wrapper=self.in_pid_namespace(
+                                     "-e", "trace=write", "-e",
+                                     "inject=write:signal=SIGKILL:when=%d" % when))
+            self.assertNotEqual(0, result.returncode, when)
+            self.assertEqual(EARLIER, self.read())
+            (name,) = [n for n in os.listdir(self.tmp) if n.endswith(".tmp")]
+            self.assertRegex(name, r"^\.kv\d+-[0-9a-f]{16}\.tmp$")
+            left.append(name)
+        self.assertEqual(1, len({n.split("-")[0] for n in left}), left)
+        # What earlier versions left goes too; names that differ, what is no
+        # file, and a file that a live run holds stay.
+        for name in (".kv2-0.tmp", ".kv31-4294967295.tmp"):
+            with open(self.path(name), "wb") as f:
+                f.write(b"left by an earlier version")
+        kept = [".kv2-0123456789abcdeg.tmp", ".kv2-0123456789ABCDEF.tmp",
+                ".kv2-01234567890.tmp", ".kv-1.tmp", ".kv2-.tmp", ".kvx-1.tmp",
+                "kv2-1.tmp", ".kv2-1.tmp.x", ".kv2-1.TMP"]
+        for name in kept:
+            with open(self.path(name), "wb") as f:
+                f.write(b"the user's own")
+        os.mkdir(self.path(".kv2-1.tmp"))
+        os.symlink("victim", self.path(".kv2-2.tmp"))
+        with open(self.path("victim"), "wb") as f:
+            f.write(b"not kavelo's")
+        live = self.path(".kv9-00000000000000ff.tmp")
+        with open(live, "wb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            result = self.kavelo(["-LK", "-D", self.db_arg(), "-Tc", "last"], self.drives,
+                                 wrapper=self.in_pid_namespace())
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        self.assert_whole([b"last"])
+        self.assertEqual(sorted(kept + [".kv2-1.tmp", ".kv2-2.tmp", "victim",
+                                        os.path.basename(live), "c", "files.dbs", "work"]),
+                         sorted(os.listdir(self.tmp)))
+        self.assertEqual(b"not kavelo's", self.read("victim"))
 
     def write_earlier(self):
         with open(self.path("files.dbs"), "wb") as f:
@@ -258,8 +352,8 @@ class Traced(Case):
         """The system calls of a run: [(name, arguments, result)]."""
         log = os.path.join(self.work, "trace")
         result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives, wrapper=[
-            "strace", "-qq", "-o", log,
-            "-e", "trace=openat,write,fsync,close,rename,renameat,renameat2"])
+            "strace", "-qq", "-o", log, "-e",
+            "trace=openat,write,fsync,close,rename,renameat,renameat2,fchmod"])
         self.assert_ok(result)
         calls = []
         with open(log) as f:
@@ -276,8 +370,14 @@ class Traced(Case):
         return opened[0][2]
 
     def test_file_reaches_the_disk_before_it_replaces_the_path(self):
+        self.write_earlier()
+        os.chmod(self.path("files.dbs"), 0o644)
         calls = self.trace()
         fd = self.temporary_descriptor(calls)
+        # Readable by its owner alone until it takes the earlier file's mode.
+        opened = [c for c in calls if c[0] == "openat" and "O_EXCL" in c[1]][0]
+        self.assertTrue(opened[1].endswith(", 0600"), opened)
+        self.assertIn(("fchmod", "%d, 0644" % fd, 0), calls[calls.index(opened):])
         names = [c[0] + ("" if c[0].startswith("rename") else "(%s)" % c[1].split(",")[0])
                  for c in calls]
         names = [n for n in names if "(%d" % fd in n or n.startswith("rename")
@@ -288,6 +388,8 @@ class Traced(Case):
         renamed = [c[0].startswith("rename") for c in calls].index(True)
         opened = [c[0] == "openat" and "O_DIRECTORY" in c[1] for c in calls].index(True, renamed)
         self.assertIn(("fsync", str(calls[opened][2]), 0), calls[opened:], calls[renamed:])
+        # The database's directory, not the current one.
+        self.assertTrue(calls[opened][1].startswith('AT_FDCWD, "%s/"' % self.tmp), calls[opened])
 
     def test_every_failing_write_keeps_the_earlier_database(self):
         # Each write of the run fails once, then the flush, then the close:
