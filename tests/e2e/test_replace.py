@@ -196,8 +196,9 @@ class Traced(Case):
     def strace(self, *options):
         return ["strace", "-qq", "-o", os.devnull] + list(options)
 
-    def kavelo(self, args, drives, **kwargs):
-        return super().kavelo(args, drives, env=self.untraced_leaks(), **kwargs)
+    def kavelo(self, args, drives, env=None, **kwargs):
+        return super().kavelo(args, drives, env=dict(self.untraced_leaks(), **(env or {})),
+                              **kwargs)
 
     @staticmethod
     def untraced_leaks():
@@ -239,18 +240,18 @@ class Traced(Case):
         target = self.db_arg()
         for call, slowed, delay in (("write", "4+", 800000), ("write", "1", 800000),
                                     ("write", "6", 800000), ("flock", "1", 2000000)):
+            inject = "inject=%s:delay_enter=%d:when=%s" % (call, delay, slowed)
             slow = self.start(["-LK", "-D", target, "-Tc", "slow"],
-                              self.strace("-e", "trace=" + call, "-e", "inject=%s:delay_enter=%d:when=%s"
-                                          % (call, delay, slowed)))
+                              self.strace("-e", "trace=" + call, "-e", inject))
             self.wait_for_temporary_file(slow)
             fast = [self.start(["-LK", "-D", target, "-Tc", "fast%d" % i], [])
                     for i in range(3)]
             for run in fast:
-                self.assertEqual((0, b""), (run.wait(60), run.stderr.read()), slowed)
+                self.assertEqual((0, b""), (run.wait(60), run.stderr.read()), inject)
                 run.stdout.close()
                 run.stderr.close()
                 self.assert_whole([b"fast0", b"fast1", b"fast2"])
-            self.assertEqual((0, b""), (slow.wait(60), slow.stderr.read()), slowed)
+            self.assertEqual((0, b""), (slow.wait(60), slow.stderr.read()), inject)
             slow.stdout.close()
             slow.stderr.close()
             self.assert_whole([b"slow"])
@@ -303,12 +304,13 @@ class Traced(Case):
         return wrapper + self.strace(*options)
 
     def test_runs_killed_in_one_pid_namespace_leave_nothing_behind(self):
-        # Each killed run leaves its file; the next run deletes it.
+        # Each killed run leaves its file; the next run deletes it.  The walk
+        # is the serial one, whose writes are all the database's.
         self.write_earlier()
         left = []
         for when in (1, 2, 4, 6):
             result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives,
-                                 wrapper=self.in_pid_namespace(
+                                 env={"KAVELO_THREADS": "0"}, wrapper=self.in_pid_namespace(
                                      "-e", "trace=write", "-e",
                                      "inject=write:signal=SIGKILL:when=%d" % when))
             self.assertNotEqual(0, result.returncode, when)
