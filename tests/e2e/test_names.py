@@ -7,24 +7,30 @@ from harness import Case
 
 class Names(Case):
     def test_names_outside_the_code_page_keep_their_subtree(self):
-        root = self.make_tree("k", {"日本.txt": b"a", "日本/inside.txt": b"b",
-                                    "plain.txt": b"c"})
+        # Directories whose names the code page spells only by best fit (ā
+        # as `a`, which the ANSI search could not enter) or not at all (Жук,
+        # as `???`).
+        root = self.make_tree("k", {
+            "ā/inner.txt": b"1", "ā/sub/deep.txt": b"2", "Жук/inner2.txt": b"3",
+            "xāy/āā/z.txt": b"4", "e€/e.txt": b"5", "plain/p.txt": b"6",
+            "ā.txt": b"7"})
         result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)})
         self.assert_ok(result)
         paths = self.database().paths()
-        self.assertEqual(3, len(paths), paths)
-        self.assertIn(b"K:\\plain.txt", paths)
+        self.assertEqual(7, len(paths), paths)
         if self.runner.name == "native":
             # POSIX names are bytes, recorded as they are.
-            self.assertIn("K:\\日本.txt".encode(), paths)
-            self.assertIn("K:\\日本\\inside.txt".encode(), paths)
+            self.assertIn("K:\\xāy\\āā\\z.txt".encode(), paths)
             return
-        # The ANSI search spells such a name with `?`, which names no file and
-        # cannot be searched: the short name stands in.
-        self.assertFalse([p for p in paths if b"?" in p], paths)
-        inside = [p for p in paths if p.endswith(b"\\inside.txt")]
-        self.assertEqual(1, len(inside), paths)
-        self.assertIn(b"~", inside[0])
+        # Spelled exactly by code page 1252: the bytes of the ANSI search.
+        self.assertIn(b"K:\\e\x80\\e.txt", paths)
+        self.assertIn(b"K:\\plain\\p.txt", paths)
+        # The others by the short names that Wine makes up, which open them:
+        # never by the best-fit spelling, which names another file or none.
+        for path in paths:
+            self.assertNotIn(b"?", path)
+            self.assertFalse(path.startswith(b"K:\\a"), paths)
+        self.assertEqual(5, len([p for p in paths if b"~" in p]), paths)
 
     def test_hidden_and_system_files_are_recorded(self):
         if self.runner.name != "wine":
