@@ -29,10 +29,14 @@ bool Append(DirectoryList* list, const char* name, size_t nameLength,
   constexpr size_t kAlign = alignof(ListedEntry);
   static_assert(alignof(ListChunk) >= kAlign && sizeof(ListChunk) % kAlign == 0,
                 "entries are aligned in their chunk");
-  static_assert(sizeof(ListedEntry) + platform::kPathSize <= kListChunkSize,
+  static_assert(sizeof(ListedEntry) + platform::kPathSize +
+                        sizeof(platform::DirectoryId) <=
+                    kListChunkSize,
                 "an entry fits a chunk");
-  auto size = static_cast<uint32_t>(
-      (sizeof(ListedEntry) + nameLength + 1 + kAlign - 1) & ~(kAlign - 1));
+  bool directory = (found.attributes & platform::kAttributeDirectory) != 0;
+  size_t bytes = sizeof(ListedEntry) + nameLength + 1 +
+                 (directory ? sizeof(platform::DirectoryId) : 0);
+  auto size = static_cast<uint32_t>((bytes + kAlign - 1) & ~(kAlign - 1));
   ListChunk* chunk = list->last;
   if (chunk == nullptr || kListChunkSize - chunk->used < size) {
     chunk = TakeChunk();
@@ -58,17 +62,33 @@ bool Append(DirectoryList* list, const char* name, size_t nameLength,
   entry->size = static_cast<uint16_t>(size);
   entry->nameLength = static_cast<uint16_t>(nameLength);
   memcpy(entry + 1, name, nameLength + 1);
+  if (directory) {
+    memcpy(reinterpret_cast<char*>(entry + 1) + nameLength + 1, &found.id,
+           sizeof found.id);
+  }
   chunk->used += size;
   ++list->entries;
   return true;
 }
 
+// What a search that failed met.
+ListRead SearchFailure() {
+  switch (platform::SearchError()) {
+    case platform::kErrorTooManyOpenFiles: return ListRead::kNoDescriptors;
+    case platform::kErrorOutOfMemory: return ListRead::kNoMemory;
+    default: return ListRead::kUnreadable;
+  }
+}
+
 }  // namespace
 
-ListRead ReadDirectoryList(const char* pattern, DirectoryList* list) {
+ListRead ReadDirectoryList(const char* pattern,
+                           const platform::ExpectedDirectory* expected,
+                           DirectoryList* list) {
   platform::FindEntry found;
-  platform::FindHandle* search = platform::FindFirst(pattern, &found);
-  if (search == nullptr) return ListRead::kUnreadable;
+  platform::FindHandle* search = platform::FindFirst(pattern, &found, expected);
+  if (search == nullptr) return SearchFailure();
+  ListRead read = ListRead::kRead;
   do {
     size_t nameLength;
     const char* name = EntryName(found, &nameLength);
@@ -76,13 +96,18 @@ ListRead ReadDirectoryList(const char* pattern, DirectoryList* list) {
     // name that begins with a dot.
     if (name[0] == '.') continue;
     if (!Append(list, name, nameLength, found)) {
-      platform::FindEnd(search);
-      ReleaseDirectoryList(list);
-      return ListRead::kNoMemory;
+      read = ListRead::kNoMemory;
+      break;
     }
   } while (platform::FindNext(search, &found));
+  // The search ends where the directory does, or where it cannot be read
+  // further, which ends it too; a want of descriptors or memory fails it.
+  if (read == ListRead::kRead && SearchFailure() != ListRead::kUnreadable) {
+    read = SearchFailure();
+  }
   platform::FindEnd(search);
-  return ListRead::kRead;
+  if (read != ListRead::kRead) ReleaseDirectoryList(list);
+  return read;
 }
 
 void ReleaseDirectoryList(DirectoryList* list) {

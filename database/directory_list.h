@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -23,9 +24,15 @@ struct ListedEntry {
   AheadTask* ahead;
   uint16_t size;  // bytes from this entry to the next
   uint16_t nameLength;
-  // The name and its NUL follow.
+  // The name and its NUL follow; after them, for a directory, its identity
+  // as the search saw it, which its own search is to find again.
 
   const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
+  platform::DirectoryId Identity() const {
+    platform::DirectoryId id;
+    memcpy(&id, Name() + nameLength + 1, sizeof id);
+    return id;
+  }
 };
 
 // Entries lie in chunks of a fixed size, taken from a pool that the walk's
@@ -51,14 +58,18 @@ struct ListCursor {
   uint32_t at;
 };
 
-enum class ListRead { kRead, kUnreadable, kNoMemory };
+enum class ListRead { kRead, kUnreadable, kNoDescriptors, kNoMemory };
 
-// Reads the directory searched by `pattern` (`directory\*.*`) into `list`,
-// which is empty.  Names beginning with `.` are left out, as the walk never
-// records or enters them.  kUnreadable when the search cannot be started
-// (the list stays empty); kNoMemory when the list cannot grow (the list is
-// released).  Any thread may read a list.
-ListRead ReadDirectoryList(const char* pattern, DirectoryList* list);
+// Reads the directory searched by `pattern` (`directory\*.*`), which is to be
+// `expected` (null: whatever is there), into `list`, which is empty.  Names
+// beginning with `.` are left out, as the walk never records or enters them.
+// kUnreadable when the directory cannot be searched (the list stays empty);
+// kNoDescriptors when no descriptor was left to search it with, and
+// kNoMemory when no memory was, or when the list cannot grow (the list is
+// released either way).  Any thread may read a list.
+ListRead ReadDirectoryList(const char* pattern,
+                           const platform::ExpectedDirectory* expected,
+                           DirectoryList* list);
 
 // Gives the list's chunks back to the pool; the list is empty afterwards.
 void ReleaseDirectoryList(DirectoryList* list);

@@ -41,6 +41,7 @@ struct AheadTask {
   AheadTask* older;
   TaskState state;
   DirectoryList list;
+  platform::ExpectedDirectory expected;
   size_t length;
   char pattern[kPathSize];  // `directory\*.*`
 };
@@ -173,6 +174,7 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
     task->newer = batch.oldest;
     task->older = nullptr;
     task->state = TaskState::kQueued;
+    task->expected = {entry->Identity(), false};
     task->length = length + 1 + entry->nameLength;
     memcpy(task->pattern, directory, length);
     task->pattern[length] = '\\';
@@ -210,7 +212,8 @@ void NoteReadTime(std::chrono::steady_clock::duration took, uint32_t entries) {
 void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   auto started = std::chrono::steady_clock::now();
-  ListRead read = ReadDirectoryList(task->pattern, &task->list);
+  ListRead read =
+      ReadDirectoryList(task->pattern, &task->expected, &task->list);
   auto took = std::chrono::steady_clock::now() - started;
   Batch batch;
   if (read == ListRead::kRead) {
@@ -256,12 +259,13 @@ void Work() {
       gWorkerWake.wait(lock);
       --gWorkersWaiting;
     }
-    if (gStopping) return;
+    if (gStopping) break;
     ++gWorkersReading;
     ReadTask(TakeNewest(), lock);
     --gWorkersReading;
     if (gPaused && gWorkersReading == 0) gWalkWake.notify_one();
   }
+  platform::EndSearches();
 }
 
 void DropLocked(AheadTask* task) {

@@ -96,27 +96,54 @@ bool LeadsBack(const char* path, const Level* level,
 }
 
 // Whether the link at `path` is entered: not when it leads back (above), nor
-// when this walk has entered its target through a link before.  Returns
+// when this walk has entered its target through a link before.  When it is,
+// `*target` is the directory it was found to lead to.  Returns
 // kResultNoMemory when the set cannot grow to remember the target.
 uint32_t AdmitLink(const char* path, const Level* level,
-                   LinkedDirectories* linked, bool* enter) {
+                   LinkedDirectories* linked, bool* enter,
+                   platform::DirectoryId* target) {
   *enter = false;
-  platform::DirectoryId target;
-  if (LeadsBack(path, level, &target)) return kResultWritten;
-  if (linked->capacity != 0 && Find(*linked, target)->used) {
+  if (LeadsBack(path, level, target)) return kResultWritten;
+  if (linked->capacity != 0 && Find(*linked, *target)->used) {
     return kResultWritten;
   }
   if ((linked->count + 1) * 2 > linked->capacity && !Grow(linked)) {
     return kResultNoMemory;
   }
-  *Find(*linked, target) = {target, true};
+  *Find(*linked, *target) = {*target, true};
   ++linked->count;
   *enter = true;
   return kResultWritten;
 }
 
+// The walk's result after a search failed: a directory that cannot be
+// searched yields nothing, and a search's end is no failure; but a search
+// cut short for want of descriptors or memory leaves files unrecorded, and
+// fails the walk.
+uint32_t AfterSearchFailed() {
+  switch (platform::SearchError()) {
+    case platform::kErrorTooManyOpenFiles: return kWalkNoDescriptors;
+    case platform::kErrorOutOfMemory: return kResultNoMemory;
+    default: return kResultWritten;
+  }
+}
+
+// FindNext, tried once more with the workers' descriptors given back when
+// it found none left.
+bool Next(platform::FindHandle* search, platform::FindEntry* entry) {
+  if (platform::FindNext(search, entry)) return true;
+  if (platform::SearchError() != platform::kErrorTooManyOpenFiles ||
+      !ReadAheadPause()) {
+    return false;
+  }
+  bool found = platform::FindNext(search, entry);
+  ReadAheadResume();
+  return found;
+}
+
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
-                   LinkedDirectories* linked, AheadTask* ahead);
+                   LinkedDirectories* linked, AheadTask* ahead,
+                   const platform::ExpectedDirectory* expected);
 
 // Records the file `name` of `directory`, or walks the subdirectory `name`
 // through `buffer`, the directory's level buffer.  Every decision about
@@ -139,36 +166,53 @@ uint32_t Visit(const char* directory, size_t length, char* buffer,
   memcpy(buffer, directory, length);
   buffer[length] = '\\';
   memcpy(buffer + length + 1, name, nameLength + 1);
+  // The walk enters the directory it decided on, or none: by the time it is
+  // opened its name may lead elsewhere.
+  platform::ExpectedDirectory expected = {entry.id, false};
   if ((entry.attributes & platform::kAttributeReparsePoint) != 0) {
     bool enter;
-    uint32_t result = AdmitLink(buffer, self, linked, &enter);
+    uint32_t result = AdmitLink(buffer, self, linked, &enter, &expected.id);
     if (result != kResultWritten || !enter) {
       ReadAheadDrop(ahead);
       return result;
     }
+    expected.throughLink = true;
   }
   Level child = {self, buffer, false, false, {}};
-  return WalkLevel(buffer, childLength, &child, linked, ahead);
+  return WalkLevel(buffer, childLength, &child, linked, ahead, &expected);
 }
 
 // Walks a directory entry by entry, its search open while the walk
 // descends: the serial walk, and the way when no memory is left for the
 // directory's list.  `buffer` holds the search pattern.
 uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
-                    const Level* self, LinkedDirectories* linked) {
+                    const Level* self, LinkedDirectories* linked,
+                    const platform::ExpectedDirectory* expected) {
   platform::FindEntry entry;
-  platform::FindHandle* search = platform::FindFirst(buffer, &entry);
-  if (search == nullptr) return kResultWritten;
+  platform::FindHandle* search = platform::FindFirst(buffer, &entry, expected);
+  if (search == nullptr &&
+      platform::SearchError() == platform::kErrorTooManyOpenFiles &&
+      ReadAheadPause()) {
+    search = platform::FindFirst(buffer, &entry, expected);
+    ReadAheadResume();
+  }
+  if (search == nullptr) return AfterSearchFailed();
   uint32_t result = kResultWritten;
-  do {
+  for (;;) {
     size_t nameLength;
     const char* name = EntryName(entry, &nameLength);
     // Skips "." and "..", which the search reports too, and every other
     // name that begins with a dot.
-    if (name[0] == '.') continue;
-    result = Visit(directory, length, buffer, self, linked, name, nameLength,
-                   entry, nullptr);
-  } while (result == kResultWritten && platform::FindNext(search, &entry));
+    if (name[0] != '.') {
+      result = Visit(directory, length, buffer, self, linked, name, nameLength,
+                     entry, nullptr);
+      if (result != kResultWritten) break;
+    }
+    if (!Next(search, &entry)) {
+      result = AfterSearchFailed();
+      break;
+    }
+  }
   platform::FindEnd(search);
   return result;
 }
@@ -179,7 +223,8 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
 // `Level::path`) for the child's whole sub-walk, and is overwritten only by
 // the next subdirectory.
 uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
-                   LinkedDirectories* linked, AheadTask* ahead) {
+                   LinkedDirectories* linked, AheadTask* ahead,
+                   const platform::ExpectedDirectory* expected) {
   char buffer[kPathSize];
   DirectoryList list;
   if (ahead == nullptr || !ReadAheadTake(ahead, &list)) {
@@ -188,21 +233,21 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
     // With no workers nothing reads ahead: the walk takes each entry
     // straight from the search, which a list would only copy once more.
     if (!ReadAheadRunning()) {
-      return WalkSearch(directory, length, buffer, self, linked);
+      return WalkSearch(directory, length, buffer, self, linked, expected);
     }
-    ListRead read = ReadDirectoryList(buffer, &list);
-    if (read == ListRead::kUnreadable && ReadAheadPause()) {
-      // Perhaps only out of descriptors while the workers held theirs: once
-      // more with none held, so that the directory is read as the serial
-      // walk would read it.
-      read = ReadDirectoryList(buffer, &list);
+    ListRead read = ReadDirectoryList(buffer, expected, &list);
+    if (read == ListRead::kNoDescriptors && ReadAheadPause()) {
+      // Perhaps only while the workers held theirs: once more with none
+      // held, so that the directory is read as the serial walk would read it.
+      read = ReadDirectoryList(buffer, expected, &list);
       ReadAheadResume();
     }
     switch (read) {
       case ListRead::kRead: break;
       case ListRead::kUnreadable: return kResultWritten;
+      case ListRead::kNoDescriptors: return kWalkNoDescriptors;
       case ListRead::kNoMemory:
-        return WalkSearch(directory, length, buffer, self, linked);
+        return WalkSearch(directory, length, buffer, self, linked, expected);
     }
     ReadAheadQueue(directory, length, &list);
   }
@@ -218,6 +263,9 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
     entry.creationTime = at->creationTime;
     entry.lastAccessTime = at->lastAccessTime;
     entry.sizeLow = at->sizeLow;
+    if ((at->attributes & platform::kAttributeDirectory) != 0) {
+      entry.id = at->Identity();
+    }
     result = Visit(directory, length, buffer, self, linked, at->Name(),
                    at->nameLength, entry, at->ahead);
   }
@@ -245,8 +293,9 @@ uint32_t WalkDirectory(const char* directory, unsigned workers) {
   Level root = {nullptr, directory, false, false, {}};
   LinkedDirectories linked;
   uint32_t result =
-      WalkLevel(directory, strlen(directory), &root, &linked, nullptr);
+      WalkLevel(directory, strlen(directory), &root, &linked, nullptr, nullptr);
   ReadAheadStop();
+  platform::EndSearches();
   ReleaseListPool();
   memory::Release(linked.slots);
   return result;

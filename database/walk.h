@@ -10,12 +10,19 @@
 // everything below it, appending one record per file to the record store.
 // `workers` threads read directories ahead of the walk (none: the walk reads
 // each itself); the records and their order are the same either way.
-// Returns kResultWritten when the walk ran to its end and kResultNoMemory
-// when memory for the store, or for the walk's list of directories entered
-// through links, cannot be obtained.  Unreadable directories yield nothing
-// and no error.  A link is followed unless it leads back to a directory on
-// the current path, or to one the walk has already entered through a link.
+// Returns kResultWritten when the walk ran to its end, kResultNoMemory when
+// memory for the store, for the walk's list of directories entered through
+// links, or for a search cannot be obtained, and kWalkNoDescriptors when a
+// directory cannot be searched for want of a descriptor even with no other
+// search holding one.  Unreadable directories yield nothing and no error,
+// and so does a directory that is no longer the one its parent's search saw
+// (removed, or replaced by another or by a link).  A link is followed unless
+// it leads back to a directory on the current path, or to one the walk has
+// already entered through a link.
 uint32_t WalkDirectory(const char* directory, unsigned workers);
+
+// The walk's own failure beside kResultNoMemory; not an exit code.
+constexpr uint32_t kWalkNoDescriptors = 6;
 
 // True when the search pattern (`\*.*` added) of a directory whose path has
 // `length` characters fits a path buffer: only such a directory is searched.

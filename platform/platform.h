@@ -35,7 +35,10 @@ enum : uint32_t {
 enum : uint32_t {
   kErrorSuccess = 0,
   kErrorFileNotFound = 2,
+  kErrorTooManyOpenFiles = 4,
+  kErrorAccessDenied = 5,
   kErrorOutOfMemory = 14,
+  kErrorNoMoreFiles = 18,
   kErrorMoreData = 234,
 };
 
@@ -79,6 +82,12 @@ inline FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0) {
                          nanoseconds / 100);
 }
 
+// Identity of a directory: equal identities name the same directory.
+struct DirectoryId {
+  uint64_t volume;
+  uint64_t index;
+};
+
 // The part of WIN32_FIND_DATAA that kavelo reads.
 struct FindEntry {
   uint32_t attributes;
@@ -92,12 +101,20 @@ struct FindEntry {
   // The length of `name`, which the search has measured already: the walk
   // needs it for every entry.
   uint32_t nameLength;
+  // POSIX: the identity of a directory (of its target, for a link), as the
+  // search saw it.  Win32 leaves it zero.
+  DirectoryId id;
 };
 
-// Identity of a directory: equal identities name the same directory.
-struct DirectoryId {
-  uint64_t volume;
-  uint64_t index;
+// The directory a search of `directory\*.*` is to find: what an earlier
+// search or GetDirectoryId saw at that path.  Between that look and the
+// search the path may have come to name another directory (a rename, a
+// directory swapped for a link): the search must not stray into it.
+struct ExpectedDirectory {
+  DirectoryId id;
+  // The path's last part is a link the caller chose to follow; otherwise it
+  // must be a directory itself, not a link to one.
+  bool throughLink;
 };
 
 struct FindHandle;
@@ -127,7 +144,10 @@ uint32_t LogicalDriveStrings(uint32_t size, char* buffer);
 //
 // FindFirstFileA: null when the search cannot be started.  `pattern` is
 // `directory\*.*`, or one entry's path; a search that finds nothing fails.
-FindHandle* FindFirst(const char* pattern, FindEntry* entry);
+// With `expected`, a directory that is not the one expected is not searched,
+// as if it had vanished (POSIX; Win32 opens by path alone and does not look).
+FindHandle* FindFirst(const char* pattern, FindEntry* entry,
+                      const ExpectedDirectory* expected = nullptr);
 // FindNextFileA: false when there are no more entries.
 //
 // For a name beginning with `.` (".", ".." and hidden names alike) only the
@@ -137,6 +157,15 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry);
 bool FindNext(FindHandle* search, FindEntry* entry);
 // FindClose.
 void FindEnd(FindHandle* search);
+// GetLastError right after FindFirst or FindNext failed, on the same thread:
+// kErrorTooManyOpenFiles when no descriptor (handle) was left to search
+// with, kErrorOutOfMemory when no memory was, kErrorNoMoreFiles at a
+// search's end; anything else means that the directory cannot be searched.
+// Only the first two say nothing about the directory itself.
+uint32_t SearchError();
+// The calling thread searches no more, for now: frees what it kept for its
+// next search.  Every thread that searched calls it before it ends.
+void EndSearches();
 // Identity of the directory at `path`, links followed.  Only asked for when
 // the walk meets a link, so it may cost a system call or two.
 bool GetDirectoryId(const char* path, DirectoryId* id);

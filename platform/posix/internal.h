@@ -57,5 +57,12 @@ size_t DirectoryLength(const char* path);
 // to its end.
 bool FollowLinks(const char* path, char* out, struct stat* info, bool* exists,
                  int* descriptor);
+// Fills the attributes, times, size and identity of `entry` for `name`,
+// relative to the open directory `directory` (entries.cpp); the caller
+// copies the name it reports.  False when the entry is to be passed over (it
+// vanished, or it is a pruned mount).
+bool DescribeEntry(int directory, const char* name, FindEntry* entry);
+// Sets the name of `entry`, cut to fit, and no short name.
+void CopyName(const char* name, size_t length, FindEntry* entry);
 
 }  // namespace platform::posix

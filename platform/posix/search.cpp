@@ -9,13 +9,21 @@
 // search, and a directory whose parent this thread is still searching is
 // opened relative to the parent's descriptor, not by its whole path (which
 // the kernel would look up component by component, at every level again).
+//
+// A walk keeps a search open at every level it is in, which a deep tree
+// under a low descriptor limit cannot afford.  A search that finds no
+// descriptor left parks this thread's oldest open search instead: its
+// descriptor is closed, its buffered entries and its place in the directory
+// are kept, and it is opened again, checked to be the same directory, when
+// it is next asked for an entry.  So a thread needs one descriptor, however
+// deep it goes.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -25,12 +33,16 @@
 namespace platform {
 
 struct FindHandle {
-  int directory;  // -1 for the search of one named entry
+  int directory;  // -1 while parked
   size_t next;    // the next record in `buffer`
   size_t end;     // the bytes the last getdents64 gave
   // The searches this thread has open, newest first, by their directory's
   // path in the Windows form (`X:\dir`).
   FindHandle* older;
+  // The directory searched, to know it again when it is opened once more.
+  dev_t device;
+  ino_t inode;
+  off_t position;  // while parked: where getdents64 goes on
   size_t pathLength;
   char path[kPathSize];
   alignas(8) char buffer[32768];
@@ -44,39 +56,118 @@ constexpr size_t kDirentLengthAt = 16;
 constexpr size_t kDirentTypeAt = 18;
 constexpr size_t kDirentNameAt = 19;
 
-// The handle this thread ended last, kept for its next search and freed
-// when the thread ends.
-struct SpareHandle {
-  FindHandle* handle = nullptr;
-  ~SpareHandle() { delete handle; }
-};
-thread_local SpareHandle tSpare;
+// Plain pointers and numbers only: a thread_local with a destructor makes
+// glibc register one per thread, which fails (and aborts) when memory is
+// short.  EndSearches frees the spare handle instead.
+thread_local FindHandle* tSpare = nullptr;  // kept for the next search
 thread_local FindHandle* tOpenSearches = nullptr;
+thread_local uint32_t tError = kErrorSuccess;
 
-// Opens the directory `path` (`length` characters, Windows form) relative to
-// the open search of its parent, when this thread has one: -1 with `*tried`
-// false when it has none.
-int OpenBelowOpenParent(const char* path, size_t length, bool* tried) {
-  *tried = false;
-  for (FindHandle* parent = tOpenSearches; parent != nullptr;
-       parent = parent->older) {
-    size_t at = parent->pathLength;
-    if (at >= length || path[at] != '\\' ||
-        memcmp(parent->path, path, at) != 0) {
-      continue;
-    }
-    const char* name = path + at + 1;
-    size_t nameLength = length - at - 1;
-    if (nameLength == 0 || memchr(name, '\\', nameLength) != nullptr) {
-      continue;  // not a child of this one
-    }
-    char child[kPathSize];
-    memcpy(child, name, nameLength);
-    child[nameLength] = '\0';
-    *tried = true;
-    return openat(parent->directory, child, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// A search of one named entry holds nothing once it has found it: every
+// such search is this token.
+alignas(FindHandle) char gNamedSearch;
+
+FindHandle* NamedSearch() {
+  return reinterpret_cast<FindHandle*>(&gNamedSearch);
+}
+
+FindHandle* Fail(uint32_t error) {
+  tError = error;
+  return nullptr;
+}
+
+uint32_t ErrorOf(int error) {
+  switch (error) {
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENOMEM: return kErrorOutOfMemory;
+    case EACCES:
+    case EPERM: return kErrorAccessDenied;
+    default: return kErrorFileNotFound;
   }
-  return -1;
+}
+
+// Closes the descriptor of this thread's oldest open search other than
+// `except`, keeping its place for Reopen.  False when there is none.
+bool ParkOldest(const FindHandle* except) {
+  FindHandle* oldest = nullptr;
+  for (FindHandle* search = tOpenSearches; search != nullptr;
+       search = search->older) {
+    if (search != except && search->directory >= 0) oldest = search;
+  }
+  if (oldest == nullptr) return false;
+  off_t position = lseek(oldest->directory, 0, SEEK_CUR);
+  if (position < 0) return false;
+  oldest->position = position;
+  close(oldest->directory);
+  oldest->directory = -1;
+  return true;
+}
+
+// Opens the directory `path` (`length` characters, Windows form) relative
+// to this thread's open search of its parent, when there is one, else by
+// its native path.  Out of descriptors, it parks this thread's searches but
+// `except`, oldest first, until the open succeeds.  -1 with tError set when
+// the directory cannot be opened.
+int OpenDirectory(const char* path, size_t length, int flags,
+                  const FindHandle* except) {
+  for (;;) {
+    int descriptor = -1;
+    bool opened = false;
+    for (FindHandle* parent = tOpenSearches; parent != nullptr;
+         parent = parent->older) {
+      size_t at = parent->pathLength;
+      if (parent->directory < 0 || at >= length || path[at] != '\\' ||
+          memcmp(parent->path, path, at) != 0) {
+        continue;
+      }
+      size_t nameLength = length - at - 1;
+      if (nameLength == 0 || memchr(path + at + 1, '\\', nameLength)) {
+        continue;  // not a child of this one
+      }
+      char child[kPathSize];
+      memcpy(child, path + at + 1, nameLength);
+      child[nameLength] = '\0';
+      descriptor = openat(parent->directory, child, flags);
+      opened = true;
+      break;
+    }
+    if (!opened) {
+      char native[posix::kNativePathSize];
+      if (!posix::NativePath(path, length, native)) {
+        tError = kErrorFileNotFound;
+        return -1;
+      }
+      descriptor = open(native, flags);
+    }
+    if (descriptor >= 0) return descriptor;
+    if ((errno != EMFILE && errno != ENFILE) || !ParkOldest(except)) {
+      tError = ErrorOf(errno);
+      return -1;
+    }
+  }
+}
+
+// Opens a parked search's directory again where it left off.  False when it
+// cannot: out of descriptors (tError says so, and it may be tried again), or
+// the directory is gone or another now, which ends the search as a removed
+// directory would.
+bool Reopen(FindHandle* search) {
+  // A directory entered through a link is reopened through it too: its
+  // identity is what tells.
+  int descriptor = OpenDirectory(search->path, search->pathLength,
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC, search);
+  if (descriptor < 0) return false;
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || info.st_dev != search->device ||
+      info.st_ino != search->inode ||
+      lseek(descriptor, search->position, SEEK_SET) != search->position) {
+    close(descriptor);
+    tError = kErrorFileNotFound;
+    return false;
+  }
+  search->directory = descriptor;
+  return true;
 }
 
 void Unlist(FindHandle* search) {
@@ -88,117 +179,66 @@ void Unlist(FindHandle* search) {
   }
 }
 
-FindHandle* TakeHandle(int directory) {
-  FindHandle* search = tSpare.handle;
-  tSpare.handle = nullptr;
-  if (search == nullptr) search = new (std::nothrow) FindHandle;
-  if (search == nullptr) return nullptr;
-  search->directory = directory;
-  search->next = search->end = 0;
-  return search;
-}
-
-FileTime FileTimeFrom(const struct statx_timestamp& stamp) {
-  return FileTimeFromUnix(stamp.tv_sec, stamp.tv_nsec);
-}
-
-void CopyName(const char* name, size_t length, FindEntry* entry) {
-  if (length >= sizeof entry->name) length = sizeof entry->name - 1;
-  memcpy(entry->name, name, length);
-  entry->name[length] = '\0';
-  entry->nameLength = static_cast<uint32_t>(length);
-  entry->alternateName[0] = '\0';
-}
-
-void FillFromStatx(const struct statx& info, FindEntry* entry) {
-  entry->lastWriteTime = FileTimeFrom(info.stx_mtime);
-  entry->lastAccessTime = FileTimeFrom(info.stx_atime);
-  // Where the file system keeps no birth time, the last-write time stands in:
-  // a file cannot have been created after it was last written.
-  entry->creationTime = (info.stx_mask & STATX_BTIME) != 0
-                            ? FileTimeFrom(info.stx_btime)
-                            : entry->lastWriteTime;
-  entry->sizeLow = static_cast<uint32_t>(info.stx_size);
-  entry->sizeHigh = static_cast<uint32_t>(info.stx_size >> 32);
-  bool directory = S_ISDIR(info.stx_mode);
-  entry->attributes = directory ? kAttributeDirectory : kAttributeArchive;
-  if ((info.stx_mode & S_IWUSR) == 0) {
-    entry->attributes |= kAttributeReadOnly;
-  }
-}
-
-constexpr unsigned kStatxMask = STATX_TYPE | STATX_MODE | STATX_SIZE |
-                                STATX_ATIME | STATX_MTIME | STATX_BTIME;
-
-// Fills the attributes, times and size of `entry` for `name` in the open
-// directory `directory`; the caller copies the name it reports.  False when
-// the entry is to be passed over (it vanished, or it is a pruned mount).
-bool DescribeEntry(int directory, const char* name, FindEntry* entry) {
-  struct statx info;
-  if (statx(directory, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kStatxMask,
-            &info) != 0) {
-    return false;
-  }
-  if (S_ISLNK(info.stx_mode)) {
-    // A link stands for its target, and carries the reparse-point bit as a
-    // Win32 symbolic link does; a dangling link is a file of its own.
-    struct statx target;
-    if (statx(directory, name, AT_NO_AUTOMOUNT, kStatxMask, &target) == 0) {
-      info = target;
-    }
-    FillFromStatx(info, entry);
-    entry->attributes |= kAttributeReparsePoint;
+void Release(FindHandle* search) {
+  if (tSpare == nullptr) {
+    tSpare = search;
   } else {
-    FillFromStatx(info, entry);
+    delete search;
   }
-  if (S_ISDIR(info.stx_mode) &&
-      posix::IsPrunedDevice(makedev(info.stx_dev_major, info.stx_dev_minor))) {
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
 
-FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
+FindHandle* FindFirst(const char* pattern, FindEntry* entry,
+                      const ExpectedDirectory* expected) {
   size_t length = strlen(pattern);
-  char native[posix::kNativePathSize];
   bool wildcard = length >= 4 && strcmp(pattern + length - 4, "\\*.*") == 0;
   if (!wildcard) {
     // A named entry: the search finds that one entry or nothing.
-    if (!posix::NativePath(pattern, length, native)) return nullptr;
+    char native[posix::kNativePathSize];
+    if (!posix::NativePath(pattern, length, native)) {
+      return Fail(kErrorFileNotFound);
+    }
     const char* slash = strrchr(native, '/');
     const char* name = slash == nullptr ? native : slash + 1;
-    if (name[0] == '\0' || !DescribeEntry(AT_FDCWD, native, entry)) {
-      return nullptr;
+    if (name[0] == '\0' || !posix::DescribeEntry(AT_FDCWD, native, entry)) {
+      return Fail(kErrorFileNotFound);
     }
-    CopyName(name, strlen(name), entry);  // its own name, as Win32 reports it
-    return TakeHandle(-1);
+    posix::CopyName(name, strlen(name), entry);  // as Win32 reports it
+    return NamedSearch();
   }
 
   size_t pathLength = length - 4;
-  if (pathLength >= kPathSize) return nullptr;
-  bool tried;
-  int descriptor = OpenBelowOpenParent(pattern, pathLength, &tried);
-  if (!tried) {
-    if (!posix::NativePath(pattern, pathLength, native)) return nullptr;
-    descriptor = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (pathLength >= kPathSize) return Fail(kErrorFileNotFound);
+  FindHandle* search = tSpare;
+  tSpare = nullptr;
+  if (search == nullptr) search = new (std::nothrow) FindHandle;
+  if (search == nullptr) return Fail(kErrorOutOfMemory);
+  // A directory that the search saw as a directory must still be one: not a
+  // link to another put in its place.
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (expected != nullptr && !expected->throughLink) flags |= O_NOFOLLOW;
+  int descriptor = OpenDirectory(pattern, pathLength, flags, nullptr);
+  if (descriptor < 0) {
+    Release(search);
+    return nullptr;
   }
-  if (descriptor < 0) return nullptr;
   // Below the drive's root a search only reaches directories that an earlier
   // search described, and DescribeEntry passed pruned ones over already: only
   // the root (`X:\*.*`) needs its device looked at.
   struct stat info;
-  if (length == 6 &&
-      (fstat(descriptor, &info) != 0 || posix::IsPrunedDevice(info.st_dev))) {
+  if (fstat(descriptor, &info) != 0 ||
+      (expected != nullptr && (info.st_dev != expected->id.volume ||
+                               info.st_ino != expected->id.index)) ||
+      (length == 6 && posix::IsPrunedDevice(info.st_dev))) {
     close(descriptor);
-    return nullptr;
+    Release(search);
+    return Fail(kErrorFileNotFound);
   }
-  FindHandle* search = TakeHandle(descriptor);
-  if (search == nullptr) {
-    close(descriptor);
-    return nullptr;
-  }
+  search->directory = descriptor;
+  search->next = search->end = 0;
+  search->device = info.st_dev;
+  search->inode = info.st_ino;
   memcpy(search->path, pattern, pathLength);
   search->pathLength = pathLength;
   search->older = tOpenSearches;
@@ -206,18 +246,27 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
   // Win32 fails a search that finds nothing at all.
   if (!FindNext(search, entry)) {
     FindEnd(search);
-    return nullptr;
+    return Fail(kErrorFileNotFound);
   }
   return search;
 }
 
 bool FindNext(FindHandle* search, FindEntry* entry) {
-  if (search->directory < 0) return false;
+  if (search == NamedSearch()) {
+    tError = kErrorNoMoreFiles;
+    return false;
+  }
+  // Buffered entries are described relative to the directory too.
+  if (search->directory < 0 && !Reopen(search)) return false;
   for (;;) {
     if (search->next == search->end) {
       long got = syscall(SYS_getdents64, search->directory, search->buffer,
                          sizeof search->buffer);
-      if (got <= 0) return false;
+      // A directory that cannot be read further ends there, as on Win32.
+      if (got <= 0) {
+        tError = kErrorNoMoreFiles;
+        return false;
+      }
       search->next = 0;
       search->end = static_cast<size_t>(got);
     }
@@ -233,43 +282,34 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
     if (memchr(name, '\\', length) != nullptr) continue;
     if (name[0] == '.') {
       // Described by name and kind only, as platform.h allows.
-      CopyName(name, length, entry);
+      posix::CopyName(name, length, entry);
       entry->attributes = record[kDirentTypeAt] == DT_DIR ? kAttributeDirectory
                                                           : kAttributeArchive;
       entry->creationTime = entry->lastAccessTime = entry->lastWriteTime =
           FileTime{0, 0};
       entry->sizeHigh = entry->sizeLow = 0;
+      entry->id = {0, 0};
       return true;
     }
-    if (DescribeEntry(search->directory, name, entry)) {
-      CopyName(name, length, entry);
+    if (posix::DescribeEntry(search->directory, name, entry)) {
+      posix::CopyName(name, length, entry);
       return true;
     }
   }
 }
 
 void FindEnd(FindHandle* search) {
-  if (search->directory >= 0) {
-    Unlist(search);
-    close(search->directory);
-  }
-  if (tSpare.handle == nullptr) {
-    tSpare.handle = search;
-  } else {
-    delete search;
-  }
+  if (search == NamedSearch()) return;
+  Unlist(search);
+  if (search->directory >= 0) close(search->directory);
+  Release(search);
 }
 
-bool GetDirectoryId(const char* path, DirectoryId* id) {
-  char native[posix::kNativePathSize];
-  struct stat info;
-  if (!posix::NativePath(path, native) || stat(native, &info) != 0 ||
-      !S_ISDIR(info.st_mode)) {
-    return false;
-  }
-  *id = {static_cast<uint64_t>(info.st_dev),
-         static_cast<uint64_t>(info.st_ino)};
-  return true;
+uint32_t SearchError() { return tError; }
+
+void EndSearches() {
+  delete tSpare;
+  tSpare = nullptr;
 }
 
 }  // namespace platform

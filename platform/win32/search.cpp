@@ -125,6 +125,7 @@ bool Describe(const FindHandle& handle, const WIN32_FIND_DATAW& data,
   entry->lastWriteTime = FromWin32(data.ftLastWriteTime);
   entry->sizeHigh = data.nFileSizeHigh;
   entry->sizeLow = data.nFileSizeLow;
+  entry->id = {0, 0};
   if (handle.wholeDirectory && entry->name[0] != '.' &&
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     win32::NoteDirectory(handle.directory, handle.directoryLength, entry->name,
@@ -148,9 +149,14 @@ void win32::IgnoreShortNames(bool ignore) {
   gShortNamesIgnored.store(ignore, std::memory_order_relaxed);
 }
 
-FindHandle* FindFirst(const char* pattern, FindEntry* entry) {
+// The search opens by name alone: `expected` cannot be checked.
+FindHandle* FindFirst(const char* pattern, FindEntry* entry,
+                      const ExpectedDirectory* /*expected*/) {
   auto* handle = new (std::nothrow) FindHandle;
-  if (handle == nullptr) return nullptr;
+  if (handle == nullptr) {
+    SetLastError(ERROR_OUTOFMEMORY);  // what SearchError reports
+    return nullptr;
+  }
   size_t length = strlen(pattern);
   handle->wholeDirectory =
       length >= 4 && memcmp(pattern + length - 4, "\\*.*", 4) == 0;
@@ -189,6 +195,10 @@ void FindEnd(FindHandle* search) {
   FindClose(search->search);
   delete search;
 }
+
+uint32_t SearchError() { return GetLastError(); }
+
+void EndSearches() {}  // the system keeps what a search needs
 
 bool GetDirectoryId(const char* path, DirectoryId* id) {
   WidePath wide;
