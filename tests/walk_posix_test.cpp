@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "database/record_store.h"
@@ -15,6 +20,28 @@
 #include "platform/platform.h"
 #include "support/memory.h"
 #include "test_util.h"
+
+namespace {
+
+// Called after each statx that the system answers, with the call's
+// directory, path and answer: a test may change the answer, or the tree in
+// the moment between the search's look at an entry and what the walk does
+// next.
+void (*gAfterStatx)(int directory, const char* path, struct statx* info);
+
+}  // namespace
+
+// Stands in for the C library's statx in this program: the search's looks
+// pass through gAfterStatx.
+extern "C" int statx(int directory, const char* path, int flags, unsigned mask,
+                     struct statx* info) noexcept {
+  auto result =
+      static_cast<int>(syscall(SYS_statx, directory, path, flags, mask, info));
+  if (result == 0 && gAfterStatx != nullptr) {
+    gAfterStatx(directory, path, info);
+  }
+  return result;
+}
 
 namespace {
 
@@ -111,6 +138,157 @@ TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
     }
   }
   setrlimit(RLIMIT_NOFILE, &before);
+}
+
+// The paths of a record store's records.
+std::set<std::string> PathsOf(const std::string& records) {
+  std::set<std::string> paths;
+  for (size_t at = 0; at < records.size();) {
+    size_t end = records.find('\0', at);
+    if (end == std::string::npos) break;
+    paths.insert(records.substr(at, end - at));
+    at = end + 1 + 16;  // the times and the size
+  }
+  return paths;
+}
+
+// The walk of `drive`: its result and its records.
+std::pair<uint32_t, std::string> WalkOf(const char* drive, unsigned workers) {
+  EXPECT_TRUE(RecordStoreOpen());
+  uint32_t result = WalkDirectory(drive, workers);
+  CollectingSink sink;
+  EXPECT_TRUE(RecordStoreDrain(sink.Sink()));
+  RecordStoreRelease();
+  return {result, sink.Bytes()};
+}
+
+// The swap below: where the directory `d` and the link `l` lie, the entry
+// whose statx sets it off, and the directory holding that entry.
+std::string gSwapRoot;
+const char* gSwapAt;
+ino_t gSwapIn;
+std::atomic<bool> gSwapped;
+
+void SwapOnce(int directory, const char* path, struct statx*) {
+  const char* slash = strrchr(path, '/');
+  struct stat in;
+  if (strcmp(slash != nullptr ? slash + 1 : path, gSwapAt) != 0 ||
+      fstat(directory, &in) != 0 || in.st_ino != gSwapIn ||
+      gSwapped.exchange(true)) {
+    return;
+  }
+  std::string d = gSwapRoot + "/d";
+  std::string l = gSwapRoot + "/l";
+  if (renameat2(AT_FDCWD, d.c_str(), AT_FDCWD, l.c_str(), RENAME_EXCHANGE)) {
+    gSwapped = false;
+  }
+}
+
+// A directory swapped for a link to the drive's root (a rename-exchange)
+// right after the search saw it, before the walk enters it, or after the
+// search of its subdirectory `inner` saw that, before a worker opens it by
+// its whole path, which by then leads to the root's `inner`.  The walk
+// records only paths that exist before or after the swap.
+TEST_F(WalkTest, DirectorySwappedForALinkIsNotEntered) {
+  namespace fs = std::filesystem;
+  const std::set<std::string> existing = {"S:\\top", "S:\\inner\\g",
+                                          "S:\\d\\inner\\f", "S:\\l\\inner\\f"};
+  int run = 0;
+  for (const char* swapAt : {"d", "inner"}) {
+    for (unsigned workers : {0u, 3u}) {
+      SCOPED_TRACE(std::string(swapAt) + " " + std::to_string(workers));
+      fs::path root = fs::path(temp_.Path()) / ("s" + std::to_string(run++));
+      fs::create_directories(root / "d" / "inner");
+      fs::create_directories(root / "inner");
+      std::ofstream(root / "top");
+      std::ofstream(root / "inner" / "g");
+      std::ofstream(root / "d" / "inner" / "f");
+      fs::create_directory_symlink(root, root / "l");
+      Install("S fixed " + root.string() + "\n");
+      gSwapRoot = root.string();
+      gSwapAt = swapAt;
+      struct stat in;
+      ASSERT_EQ(
+          0, stat((strcmp(swapAt, "d") == 0 ? root : root / "d").c_str(), &in));
+      gSwapIn = in.st_ino;
+      gSwapped = false;
+      gAfterStatx = SwapOnce;
+      auto [result, records] = WalkOf("S:", workers);
+      gAfterStatx = nullptr;
+      ASSERT_TRUE(gSwapped);
+      EXPECT_EQ(kResultWritten, result);
+      std::set<std::string> paths = PathsOf(records);
+      for (const std::string& path : paths) {
+        EXPECT_EQ(1u, existing.count(path)) << path;
+      }
+      EXPECT_EQ(1u, paths.count("S:\\top"));
+      EXPECT_EQ(1u, paths.count("S:\\inner\\g"));
+    }
+  }
+}
+
+void BornAtTheEpoch(int, const char*, struct statx* info) {
+  info->stx_mask |= STATX_BTIME;
+  info->stx_btime.tv_sec = 0;
+  info->stx_btime.tv_nsec = 0;
+}
+
+// File systems made from an image give every file that came with it a birth
+// time of 1970-01-01 00:00:00: no birth time at all.
+TEST_F(WalkTest, BirthTimeOfTheEpochIsNone) {
+  platform::FindEntry entry;
+  gAfterStatx = BornAtTheEpoch;
+  platform::FindHandle* search = platform::FindFirst("K:\\d0\\g0", &entry);
+  gAfterStatx = nullptr;
+  ASSERT_NE(nullptr, search);
+  platform::FindEnd(search);
+  EXPECT_NE(0u, platform::Ticks(entry.lastWriteTime));
+  EXPECT_EQ(platform::Ticks(entry.lastWriteTime),
+            platform::Ticks(entry.creationTime));
+}
+
+// The lowest descriptor not open: opens fail once the limit is set there.
+int LowestFreeDescriptor() {
+  int descriptor = 0;
+  while (fcntl(descriptor, F_GETFD) != -1) ++descriptor;
+  return descriptor;
+}
+
+// However deep the tree, one free descriptor is enough to walk it whole,
+// serially or with workers; with none the walk fails rather than leave the
+// drive empty.
+TEST_F(WalkTest, OneFreeDescriptorWalksADeepChainAndNoneFailsTheWalk) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
+  namespace fs = std::filesystem;
+  fs::path chain = fs::path(temp_.Path()) / "chain";
+  fs::path level = chain;
+  for (int i = 0; i < 60; ++i) {
+    level /= "c";
+    fs::create_directories(level);
+    std::ofstream(level / ("f" + std::to_string(i)));
+  }
+  Install("L fixed " + chain.string() + "\n");
+  auto [result, serial] = WalkOf("L:", 0);
+  ASSERT_EQ(kResultWritten, result);
+  ASSERT_EQ(60u, PathsOf(serial).size());
+  struct rlimit before;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
+  struct rlimit tight = before;
+  for (unsigned workers : {0u, 3u}) {
+    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    auto oneFree = WalkOf("L:", workers);
+    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor());
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    auto noneFree = WalkOf("L:", workers);
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(kResultWritten, oneFree.first) << workers;
+    EXPECT_TRUE(serial == oneFree.second)
+        << PathsOf(oneFree.second).size() << " records, workers " << workers;
+    EXPECT_EQ(kWalkNoDescriptors, noneFree.first) << workers;
+  }
 }
 
 // A run confined to one processor (taskset, a container's CPU set) counts

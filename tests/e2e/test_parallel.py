@@ -1,6 +1,7 @@
 """The walk with read-ahead workers writes the serial walk's bytes."""
 
 import os
+import shutil
 import subprocess
 import sys
 
@@ -74,11 +75,11 @@ class SameBytes(Case):
         self.scan(root, "0")
         return root
 
-    def scan(self, root, threads):
+    def scan(self, root, threads, wrapper=None):
         name = "t%s.dbs" % threads
         result = self.kavelo(["-LK", "-D", self.db_arg(name)],
                              {"K": ("fixed", root)},
-                             env={"KAVELO_THREADS": threads})
+                             env={"KAVELO_THREADS": threads}, wrapper=wrapper)
         self.assert_ok(result)
         data = self.read(name)
         return data[:13] + data[17:]  # without the database time
@@ -89,6 +90,17 @@ class SameBytes(Case):
         self.assertGreater(len(serial), 5000 * 30)
         for threads in ("1", "2", "8", None):
             self.assertEqual(serial, self.scan(root, threads), threads)
+
+    def test_few_descriptors_lose_no_file(self):
+        # Eight descriptors beside standard input, output and error; the
+        # chain alone is 60 levels deep.
+        if self.runner.name != "native":
+            self.skipTest("descriptor limits are the POSIX port's")
+        root = self.tree()
+        serial = self.scan(root, "0")
+        wrapper = ["bash", "-c", 'ulimit -n 11; exec "$@"', "kavelo"]
+        for threads in ("0", "2", "8"):
+            self.assertEqual(serial, self.scan(root, threads, wrapper), threads)
 
     def test_vanishing_entries_leave_the_rest_in_order(self):
         root = self.tree()
@@ -111,3 +123,20 @@ class SameBytes(Case):
         from harness import Database
         db = Database(data[:13] + b"\0\0\0\0" + data[13:])
         return [r for r in db.records if b"\\churn\\" not in r[0]]
+
+
+class ThreadExit(Case):
+    def test_no_destructor_is_registered_for_thread_exit(self):
+        # A thread_local with a destructor has glibc register one on each
+        # thread's first use, and glibc aborts the run when it cannot (short
+        # of memory, under `ulimit -v`, with workers starting).
+        if self.runner.name != "native":
+            self.skipTest("the POSIX port's threads")
+        nm = shutil.which("nm")
+        if nm is None:
+            self.skipTest("nm is not installed")
+        imports = subprocess.run([nm, "-D", "--undefined-only", self.runner.program],
+                                 check=True, capture_output=True, text=True).stdout
+        # The listing is the program's imports: std::thread's among them.
+        self.assertIn("_M_start_thread", imports)
+        self.assertEqual([], [s for s in imports.split() if "thread_atexit" in s])
