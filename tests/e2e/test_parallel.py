@@ -124,6 +124,48 @@ class SameBytes(Case):
         db = Database(data[:13] + b"\0\0\0\0" + data[13:])
         return [r for r in db.records if b"\\churn\\" not in r[0]]
 
+# Swaps each directory sub/dN with the link sub/lN beside it, which leads to
+# the drive's root, until killed.
+SWAP = r"""
+import ctypes, sys
+rename = ctypes.CDLL(None).renameat2
+root = sys.argv[1].encode()
+while True:
+    for i in range(20):
+        rename(-100, b"%s/sub/d%d" % (root, i), -100, b"%s/sub/l%d" % (root, i),
+               2)  # AT_FDCWD, RENAME_EXCHANGE
+"""
+
+
+class Swaps(Case):
+    def test_directories_swapped_for_links_lead_nowhere_new(self):
+        # A walk enters the directory its search saw, or the one a link was
+        # checked to lead to, or none: never the root once more through a
+        # name that has meanwhile become a link to it.
+        if self.runner.name != "native":
+            self.skipTest("rename-exchange is the POSIX port's")
+        files = {"top": b"", "inner/g": b""}
+        for i in range(20):
+            files["sub/d%d/inner/f" % i] = b""
+        root = self.make_tree("k", files)
+        for i in range(20):
+            os.symlink(root, os.path.join(root, "sub", "l%d" % i))
+        swapper = subprocess.Popen([sys.executable, "-c", SWAP, root])
+        try:
+            for run in range(40):
+                threads = "0" if run % 2 else "8"
+                result = self.kavelo(["-LK", "-D", self.db_arg()], {"K": ("fixed", root)},
+                                     env={"KAVELO_THREADS": threads})
+                self.assert_ok(result)
+                for path in self.database().paths():
+                    parts = path.split(b"\\")
+                    self.assertTrue(path in (b"K:\\top", b"K:\\inner\\g") or
+                                    (len(parts) == 5 and parts[1:4:2] == [b"sub", b"inner"]
+                                     and parts[4] == b"f"), (threads, path))
+        finally:
+            swapper.kill()
+            swapper.wait()
+
 
 class ThreadExit(Case):
     def test_no_destructor_is_registered_for_thread_exit(self):
