@@ -122,7 +122,8 @@ int OpenDirectory(const char* path, size_t length, int flags,
         continue;
       }
       size_t nameLength = length - at - 1;
-      if (nameLength == 0 || memchr(path + at + 1, '\\', nameLength)) {
+      if (nameLength == 0 ||
+          memchr(path + at + 1, '\\', nameLength) != nullptr) {
         continue;  // not a child of this one
       }
       char child[kPathSize];
