@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cstddef>
+#include <cstring>
 #include <ctime>
 
 #include "app/options.h"
@@ -43,12 +44,28 @@ const char* ThreadsSetting(char* buffer, uint32_t size) {
   return length > 0 && length < size ? buffer : nullptr;
 }
 
+// The header that a spill writes names the drives walked so far and, as
+// the common run ends, every drive from `next` on.  A drive left out after
+// all costs one move of the records spilled until then.
+void ExpectTheRest(const char* collected, size_t count, const char* next) {
+  char expected[kDriveSpecificationSize];
+  memcpy(expected, collected, count);
+  for (; *next != '\0' && count + 1 < sizeof expected; ++next) {
+    expected[count++] = *next;
+  }
+  expected[count] = '\0';
+  SpillExpect(expected);
+}
+
 }  // namespace
 
 uint32_t BuildDatabase(const char* databasePath,
                        const char* driveSpecification) {
   RecordStoreOwner store;
   if (!RecordStoreOpen()) return kResultNoMemory;
+  // A long run's records go to the database file as the walk goes on.
+  SpillOwner spill;
+  SpillStart(databasePath);
 
   char setting[16];
   unsigned workers = ReadAheadWorkers(ThreadsSetting(setting, sizeof setting),
@@ -62,6 +79,7 @@ uint32_t BuildDatabase(const char* databasePath,
     DriveDecision decision = Decide(root);
     if (decision == DriveDecision::Abort) return kResultNothingWritten;
     if (decision == DriveDecision::Skip) continue;
+    ExpectTheRest(collected, count, letter);
     root[2] = '\0';  // the walk starts at `X:`
     if (WalkDirectory(root, workers) == 0 && count + 1 < sizeof collected) {
       collected[count++] = *letter;

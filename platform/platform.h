@@ -203,10 +203,11 @@ bool CloseFile(FileHandle* file);
 // close) deletes the temporary file before it ends the process as it would
 // have anyway.
 //
-// CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
-// CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0), `name` a fresh name in the
-// directory of the file that `path` names, links followed: the temporary
-// file, open for writing.  Null when it cannot be created, or when `path`
+// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ |
+// FILE_SHARE_DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0), `name` a fresh
+// name in the directory of the file that `path` names, links followed: the
+// temporary file, open for writing (and reading: a long run's records may
+// have to move within it).  Null when it cannot be created, or when `path`
 // names a directory.  Fresh names are `.kv<pid>-<16 hex digits>.tmp`, the
 // PID in decimal and the digits random, so that runs that all have the same
 // PID (in a container) still differ.  A run holds its temporary file locked
@@ -237,6 +238,28 @@ bool FlushFile(FileHandle* file);
 // (a device, a pipe), or names a descriptor as CreateFileForWriting takes
 // it: such a path is written in place.
 bool IsSpecialFile(const char* path);
+
+// The records of a long run wait on the disk, in the file that becomes the
+// database or, when the database is written in place, in a scratch file.
+//
+// CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_NEW,
+// FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0), `name` a fresh
+// name in the system's temporary directory (GetTempPathW; TMPDIR on POSIX,
+// where the file has no name at all): a file of this process's own, gone
+// once closed or once the process ends, however it ends.  Null when it
+// cannot be created.
+FileHandle* CreateScratchFile();
+// ReadFile and WriteFile at `offset`, as an OVERLAPPED offset gives it; the
+// file position afterwards is unspecified.  False on failure; *done is
+// what was read or written.
+bool ReadFileAt(FileHandle* file, uint64_t offset, void* bytes, uint32_t count,
+                uint32_t* done);
+bool WriteFileAt(FileHandle* file, uint64_t offset, const void* bytes,
+                 uint32_t count, uint32_t* done);
+// SetFilePointerEx(file, offset, 0, FILE_BEGIN): later writes go there.
+bool SetFilePosition(FileHandle* file, uint64_t offset);
+// SetFilePointerEx and SetEndOfFile: the file ends at `size`.
+bool SetFileSize(FileHandle* file, uint64_t size);
 
 // CharUpperA, in place.
 void UpperCase(char* text);

@@ -241,7 +241,7 @@ FileHandle* CreateReplacement(const char* path) {
     sigset_t held;
     HoldInterrupts(&held);
     int descriptor =
-        open(gTemporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        open(gTemporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
              exists ? 0600 : 0666);
     int error = errno;
     if (descriptor >= 0) Arm();

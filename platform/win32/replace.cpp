@@ -123,7 +123,7 @@ FileHandle* CreateReplacement(const char* path) {
       gTemporary[directory + i] = static_cast<unsigned char>(name[i]);
     }
     EnterCriticalSection(&gLock);
-    HANDLE file = CreateFileW(gTemporary, GENERIC_WRITE,
+    HANDLE file = CreateFileW(gTemporary, GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = GetLastError();
