@@ -46,7 +46,8 @@ DROP_CACHES = "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'"
 # whichever tool runs next (on two CPUs, a parallel walk after the reference
 # walker on the 1m tree took a fifth longer than after itself).
 SETTLE = "sync"
-COMPARED = ("kavelo serial", "kavelo parallel", "reference walker",
+COMPARED = ("kavelo serial", "kavelo parallel", "kavelo serial, before",
+            "kavelo parallel, before", "reference walker",
             "reference, flushed",
             "kavelo.exe", "reference walker (Win32)")
 # Compared as a set of records: the parallel floor writes them in the order
@@ -406,7 +407,7 @@ def fd_program():
     return shutil.which("fdfind") or shutil.which("fd")
 
 
-def native_tools(kavelo, floors, root, out, peers):
+def native_tools(kavelo, floors, root, out, peers, baseline=None):
     ref, floor = floors
     # ref_walk_parallel takes up to 64.
     threads = str(min(len(os.sched_getaffinity(0)), 64))
@@ -421,6 +422,19 @@ def native_tools(kavelo, floors, root, out, peers):
         Tool("kavelo parallel", [kavelo, "-L" + LETTER, "-D",
                                  path("kavelo-parallel.dbs"), "-Q"],
              path("kavelo-parallel.dbs"), "default threads"),
+    ]
+    if baseline:
+        tools += [
+            Tool("kavelo serial, before",
+                 ["env", "KAVELO_THREADS=0", baseline, "-L" + LETTER, "-D",
+                  path("before-serial.dbs"), "-Q"],
+                 path("before-serial.dbs"), "--baseline, KAVELO_THREADS=0"),
+            Tool("kavelo parallel, before",
+                 [baseline, "-L" + LETTER, "-D", path("before-parallel.dbs"),
+                  "-Q"],
+                 path("before-parallel.dbs"), "--baseline, default threads"),
+        ]
+    tools += [
         Tool("reference walker", [ref, root, LETTER, path("reference.dbs")],
              path("reference.dbs"), "the floor: getdents64 + statx"),
         Tool("reference, flushed", [ref, root, LETTER,
@@ -478,7 +492,8 @@ def prepare_tree(work, name):
 def bench_native(args, report, work, kavelo, floors, name, cold):
     root, drives, out = prepare_tree(work, name)
     env = native_env(work, drives)
-    tools = native_tools(kavelo, floors, root, out, peers=True)
+    tools = native_tools(kavelo, floors, root, out, peers=True,
+                         baseline=args.baseline)
     files = check_equal(tools, env, CHECK_ZONES, CHECK_TIMEOUT)
     timed = hyperfine(tools, env, args.runs, 1,
                       os.path.join(work, "hyperfine-%s-warm.json" % name))
@@ -679,6 +694,8 @@ def parse(argv):
     parser.add_argument("--wine-runs", type=int, default=5)
     parser.add_argument("--kavelo", help="the native kavelo to time "
                         "(default: build it with the release preset)")
+    parser.add_argument("--baseline", help="an earlier native kavelo, timed "
+                        "beside the one under test in the same rounds")
     parser.add_argument("--kavelo-exe", help="the kavelo.exe to time "
                         "(default: build it with the release-win32 preset)")
     parser.add_argument("--work", default=os.path.join(TOP, "build", "bench"),
