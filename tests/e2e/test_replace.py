@@ -258,6 +258,19 @@ class Traced(Case):
             self.assert_no_leftovers()
 
     def test_interrupt_removes_the_temporary_file(self):
+        self.interrupt_each_way()
+
+    def test_interrupt_while_records_spill(self):
+        # The temporary file appears when the first block goes to the disk,
+        # long before the walk ends; the signal comes while it grows.
+        self.drives = {"K": ("fixed", self.spilling_tree())}
+        self.interrupt_each_way()
+
+    def spilling_tree(self):
+        """A tree whose records pass the memory budget: 9000 of 220 bytes."""
+        return self.make_tree("big", {"%04d" % i + "n" * 196: b"" for i in range(9000)})
+
+    def interrupt_each_way(self):
         for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             self.write_earlier()
             run = self.start(["-LK", "-D", self.db_arg()],
@@ -416,10 +429,49 @@ class Traced(Case):
             self.assertEqual(EARLIER, self.read(), fault)
             self.assert_no_leftovers()
 
+    def test_every_failing_write_while_spilling(self):
+        # A write that fails during the walk keeps its block in memory and the
+        # run goes on: the writer writes it again at the end, so a failure
+        # met once costs nothing.  One that fails at the end gives 2.
+        self.drives = {"K": ("fixed", self.spilling_tree())}
+        calls = self.trace()
+        clean = Database(self.read())
+        fd = self.temporary_descriptor(calls)
+        writes = [c for c in calls if c[0] == "write"]
+        faults = ["inject=write:error=ENOSPC:when=%d" % (i + 1)
+                  for i, c in enumerate(writes) if c[1].startswith("%d," % fd)]
+        self.assertEqual(5 + 6, len(faults))  # the header's five, six blocks
+        faults += ["inject=pwrite64:error=ENOSPC:when=1"]
+        message = b"Cannot write to file " + self.db_arg().encode() + b".\n"
+        outcomes = []
+        for fault in faults:
+            self.write_earlier()
+            result = self.kavelo(["-LK", "-D", self.db_arg()], self.drives,
+                                 wrapper=self.strace("-e", fault))
+            if result.returncode == 0:
+                db = Database(self.read())
+                self.assertEqual((clean.letters, clean.paths()), (db.letters, db.paths()), fault)
+            else:
+                self.assertEqual((2, message), (result.returncode, result.stderr), fault)
+                self.assertEqual(EARLIER, self.read(), fault)
+            self.assert_no_leftovers()
+            outcomes.append(result.returncode)
+        # The header and the spilled blocks go during the walk, the rest at
+        # its end.
+        self.assertEqual([0] * 6 + [2] * 6, outcomes)
+
     def test_full_disk_keeps_the_earlier_database(self):
         # A file system of 64 KiB, mounted in a mount namespace of the run's
         # own, holds the earlier database; the new one needs 110 KB.
-        names = ["%03d" % i + "n" * 197 for i in range(500)]
+        self.fill_the_disk(500)
+
+    def test_full_disk_while_records_spill(self):
+        # 2 MB of records: the first block past the budget finds the disk
+        # full, stays in memory, and the writer meets the full disk again.
+        self.fill_the_disk(9000)
+
+    def fill_the_disk(self, files):
+        names = ["%04d" % i + "n" * 196 for i in range(files)]
         self.make_tree("big", {n: b"" for n in names})
         disk, out = self.path("disk"), self.path("out")
         os.mkdir(disk)

@@ -82,6 +82,37 @@ class DatabaseFile(Case):
                          sorted(db.paths()))
         self.assertEqual(17 + 4000 * 220, len(data))
 
+    def test_tree_over_the_memory_budget(self):
+        # 12 000 records of 220 bytes fill eight blocks, of which a run holds
+        # five: the rest wait in the database file.  Q names no drive, so the
+        # header written when the first block went to the disk names one
+        # letter too many, and the records move behind the right one.
+        names = ["%05d" % i + "n" * 193 for i in range(12000)]
+        root = self.make_tree("c", {"d/" + n: b"" for n in names})
+        first = None
+        for letters in ("K", "KQK"):
+            for threads in ("0", "2"):
+                result = self.kavelo(["-L" + letters, "-D", self.db_arg()],
+                                     {"K": ("fixed", root)},
+                                     env={"KAVELO_THREADS": threads})
+                self.assert_ok(result)
+                data = self.read()
+                db = Database(data)
+                walks = letters.count("K")
+                self.assertEqual(b"K" * walks, db.letters)
+                self.assertEqual(16 + walks + walks * 12000 * 220, len(data))
+                if first is None:
+                    first = db.paths()
+                    self.assertEqual(sorted(b"K:\\d\\" + n.encode() for n in names),
+                                     sorted(first))
+                self.assertEqual(first * walks, db.paths(), (letters, threads))
+                self.assert_no_leftovers()
+        if self.runner.name == "native":
+            # Written in place: the records wait in a scratch file instead.
+            result = self.kavelo(["-LKQK", "-D", "/dev/stdout"], {"K": ("fixed", root)})
+            self.assertEqual((0, b""), (result.returncode, result.stderr))
+            self.assertEqual(first * 2, Database(result.stdout).paths())
+
     def test_existing_longer_file_is_replaced(self):
         root = self.make_tree("c", {})
         with open(self.path("files.dbs"), "wb") as f:
