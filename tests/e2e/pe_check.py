@@ -18,7 +18,8 @@ class PeFile:
         self.data = data
         (pe,) = struct.unpack_from("<I", data, 0x3C)
         assert data[pe:pe + 4] == b"PE\0\0"
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from(
+        (self.machine, sections, _, _, _, optional_size,
+         self.characteristics) = struct.unpack_from(
             "<HHIIIHH", data, pe + 4)
         optional = pe + 24
         (self.magic,) = struct.unpack_from("<H", data, optional)
@@ -105,6 +106,9 @@ class Executable(unittest.TestCase):
         self.assertEqual(0x14C, self.pe.machine)   # IMAGE_FILE_MACHINE_I386
         self.assertEqual(0x10B, self.pe.magic)     # PE32, not PE32+
         self.assertEqual(3, self.pe.subsystem)     # console
+        # IMAGE_FILE_LARGE_ADDRESS_AWARE: 4 GiB of address space on 64-bit
+        # Windows rather than 2.
+        self.assertTrue(self.pe.characteristics & 0x20)
 
     def test_needs_only_system_dlls(self):
         dlls = {name.lower() for name in self.pe.imported_dlls()}
