@@ -97,3 +97,32 @@ TEST(RecordStore, FirstBlockUnavailable) {
   EXPECT_TRUE(RecordStoreDrain(sink.Sink()));
   EXPECT_TRUE(sink.writes.empty());
 }
+
+TEST_F(RecordStoreTest, PastTheBudgetBlocksSpillInOrderAndTheirMemoryReturns) {
+  RecordStoreSetBudget(2);
+  CollectingSink spilled;
+  WriteSink spill = spilled.Sink();
+  RecordStoreSpillTo(&spill);
+  // One record fills a block; the next retires it.  Up to c: two filled
+  // blocks held, nothing spilled.
+  auto block = [this](char name) {
+    return Append(name + std::string(349979, 'x'));  // 350000 bytes
+  };
+  for (char name : {'a', 'b', 'c'}) ASSERT_EQ(0u, block(name));
+  EXPECT_TRUE(spilled.writes.empty());
+  {
+    // From now on each block takes the memory of the one that spilled.
+    FailingAllocation failing(1, true);
+    for (char name : {'d', 'e', 'f'}) ASSERT_EQ(0u, block(name));
+  }
+  // A block the sink does not take whole (d) stays, in its place.
+  spilled.shortAt = 4;
+  ASSERT_EQ(0u, block('g'));
+  EXPECT_EQ((Sizes{350000, 350000, 350000, 350000}), Drain());
+  ASSERT_EQ(4u, spilled.writes.size());
+  std::string order;
+  for (size_t i = 0; i < 3; ++i) order += spilled.writes[i][3];
+  for (const std::string& write : sink_.writes) order += write[3];
+  EXPECT_EQ("abcdefg", order);
+  RecordStoreSetBudget(kSpillBudget);
+}
