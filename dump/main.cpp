@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < options.patternCount; ++i) {
     patterns[i] = MakeMatchPattern(options.patterns[i]);
   }
-  FILE* file = fopen(options.file, "rb");
+  FILE* file = OpenDatabase(options.file);
   if (file == nullptr) {
     Complain("cannot open", options.file);
     return kExitCannotRead;

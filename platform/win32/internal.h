@@ -27,4 +27,16 @@ inline HANDLE OpenForQuery(const char* path) {
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// Writes a fresh temporary name, `.kv<pid>-<random>.tmp`, at `at` in `path`
+// (`size` characters).  False when the system gives no random number or the
+// name does not fit.
+bool MakeTemporaryName(wchar_t* path, size_t at, size_t size);
+
+// Removes the temporary files of runs that ended without removing theirs
+// (killed, or the power gone) from the directory that is the first `at`
+// characters of `path` (`size` characters; the rest is overwritten).  A live
+// run holds its file open without delete sharing: deleting it fails, and it
+// stays.
+void RemoveDeadRunsFiles(wchar_t* path, size_t at, size_t size);
+
 }  // namespace platform::win32

@@ -5,12 +5,15 @@ the path and the run's own temporary file is touched."""
 import fcntl
 import os
 import re
+import select
+import shutil
 import signal
 import stat
 import subprocess
 import tempfile
 import time
 
+import harness
 from harness import Case, Database, registry_file
 
 EARLIER = b"an earlier database" * 20
@@ -493,3 +496,90 @@ class Traced(Case):
             self.assertEqual(EARLIER, f.read())
         with open(os.path.join(out, "listing")) as f:
             self.assertEqual("files.dbs\n", f.read())
+
+
+class HeldFiles(Case):
+    """Windows' sharing: other programs holding the database open, and the
+    temporary files of runs that did not end their own way."""
+
+    def setUp(self):
+        super().setUp()
+        if self.runner.name != "wine":
+            self.skipTest("Windows' sharing modes")
+        self.root = self.make_tree("c", {"a.txt": b"a"})
+        self.drives = {"K": ("fixed", self.root)}
+        os.mkdir(self.path("bin"))
+        self.holder = os.path.join(self.path("bin"), "hold_file.exe")
+        shutil.copy2(self.runner.holder(), self.holder)
+        # Also sets the drives up, which restarts Wine's server: before any
+        # program is started to run alongside.
+        self.run_kavelo("earlier")
+
+    def run_kavelo(self, creator):
+        return self.kavelo(["-LK", "-D", self.db_arg(), "-Tc", creator], self.drives)
+
+    def hold(self, name, *seconds, program=None):
+        """Starts a program holding `name` open without delete sharing."""
+        process = self.runner.start([self.runner.program_path(self.path(name))]
+                                    + list(seconds), program or self.holder,
+                                    stdin=subprocess.PIPE)
+        self.addCleanup(self.let_go, process)
+        self.assertEqual(b"held", process.stdout.readline().strip())
+        return process
+
+    @staticmethod
+    def let_go(process):
+        if process.returncode is None:
+            process.communicate(timeout=60)
+
+    def assert_only(self, names):
+        self.assertEqual(sorted(["bin", "c", "files.dbs"] + names), sorted(os.listdir(self.tmp)))
+
+    def test_reader_that_lets_go_within_seconds(self):
+        self.hold("files.dbs", "3")
+        result = self.run_kavelo("new")
+        self.assert_ok(result)
+        self.assertEqual(b"new", self.database().creator)
+        self.assert_only([])
+
+    def test_reader_that_holds_on_keeps_the_earlier_database(self):
+        earlier = self.read()
+        reader = self.hold("files.dbs")
+        result = self.run_kavelo("new")
+        self.let_go(reader)
+        self.assertEqual((1, self.text(b"Cannot create file " + self.db_arg().encode() + b".\n")),
+                         (result.returncode, result.stderr))
+        self.assertEqual(earlier, self.read())
+        self.assert_only([])
+
+    def test_listing_does_not_stand_in_the_way(self):
+        # More text than the pipe holds: the listing waits, the database open.
+        records = [harness.encode_record(b"K:\\%05d" % i, 0, 0, 0, i) for i in range(5000)]
+        with open(self.path("files.dbs"), "wb") as f:
+            f.write(harness.SIGNATURE + b"old\0\0K\0\0\0\0\0" + b"".join(records))
+        dump = os.path.join(self.path("bin"), "kavelo-dump.exe")
+        shutil.copy2(os.path.join(os.path.dirname(self.runner.program), "kavelo-dump.exe"), dump)
+        listing = self.runner.start([self.db_arg()], dump)
+        self.addCleanup(self.let_go, listing)
+        self.assertTrue(select.select([listing.stdout], [], [], 60)[0])
+        self.assert_ok(self.run_kavelo("new"))
+        self.assertEqual(b"new", self.database().creator)
+        out, _ = listing.communicate(timeout=60)
+        self.assertEqual((0, 5005), (listing.returncode, out.count(b"\n")))
+        self.assert_only([])
+
+    def test_dead_runs_temporary_files_go_and_live_ones_stay(self):
+        dead = [".kv1f-0123456789abcdef.tmp", ".kv2a-3.tmp", ".kvffffffff-0.tmp"]
+        others = [".kv1f-0123456789ABCDEF.tmp", ".kv-1.tmp", ".kv1f-.tmp", ".kv1f-12.tmp.old",
+                  "a.kv1f-12.tmp", ".kv1f-12x.tmp", ".kv123456789-1.tmp",
+                  ".kv1-0123456789abcdef0.tmp", ".kv1f_12.tmp"]
+        for name in dead + others + [".kv1-2.tmp"]:
+            with open(self.path(name), "wb") as f:
+                f.write(b"x")
+        os.mkdir(self.path(".kv3-4.tmp"))
+        live = self.hold(".kv1-2.tmp")
+        self.assert_ok(self.run_kavelo("new"))
+        self.assert_only(others + [".kv1-2.tmp", ".kv3-4.tmp"])
+        self.let_go(live)
+        self.assert_ok(self.run_kavelo("new"))
+        self.assert_only(others + [".kv3-4.tmp"])

@@ -151,6 +151,19 @@ class WineRunner(harness.Runner):
     def creation_time(self, path):
         return int(os.stat(path).st_mtime)
 
+    def holder(self):
+        """The helper that holds a file open without delete sharing."""
+        return os.path.join(os.path.dirname(self.program), "tests",
+                            "hold_file.exe")
+
+    def start(self, args, program, stdin=subprocess.DEVNULL):
+        """Starts `program` (a copy on a mapped drive) without waiting for
+        it, after a run has set the drives up."""
+        return subprocess.Popen(["wine", program] + list(args),
+                                cwd=self.workspace, env=self.env(),
+                                stdin=stdin, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+
     def run(self, args, drives, cwd=None, env=None, program=None,
             wrapper=None, stdin=subprocess.DEVNULL, registry=None):
         if wrapper:
