@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -299,3 +301,43 @@ TEST_F(Win32OutsideTree, DirectoriesWithoutShortNamesAreEntered) {
 }
 
 }  // namespace
+
+// A run's temporary file cannot be deleted while the run lives: another run,
+// clearing away what killed runs left, must not take it for theirs.
+TEST(Win32Platform, TemporaryFileIsHeldUntilItReplacesThePath) {
+  ScopedTempDir dir;
+  ASSERT_FALSE(dir.Path().empty());
+  auto names = [&dir] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      found.push_back(entry.path().filename().string());
+    }
+    return found;
+  };
+  std::string target = dir.Join("files.dbs");
+  for (bool commit : {true, false}) {
+    platform::FileHandle* file = platform::CreateReplacement(target.c_str());
+    ASSERT_NE(nullptr, file);
+    uint32_t written = 0;
+    ASSERT_TRUE(platform::WriteToFile(file, "db", 2, &written));
+    ASSERT_TRUE(platform::CloseFile(file));
+    std::vector<std::string> during = names();
+    ASSERT_EQ(commit ? 1u : 2u, during.size());
+    std::string temporary = during[0] == "files.dbs" ? during[1] : during[0];
+    char pid[16];
+    snprintf(pid, sizeof pid, "%lx", GetCurrentProcessId());
+    EXPECT_TRUE(std::regex_match(
+        temporary,
+        std::regex("\\.kv" + std::string(pid) + "-[0-9a-f]{16}\\.tmp")))
+        << temporary;
+    std::string held = dir.Join(temporary);
+    EXPECT_FALSE(DeleteFileA(held.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (commit) {
+      ASSERT_TRUE(platform::CommitReplacement());
+    } else {
+      platform::AbandonReplacement();
+    }
+    EXPECT_EQ(std::vector<std::string>{"files.dbs"}, names());
+  }
+}
