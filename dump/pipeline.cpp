@@ -73,14 +73,17 @@ bool FormatPipeline::Start() {
     batch.text = new (std::nothrow) Output(nullptr);
     if (batch.records == nullptr || batch.text == nullptr) return false;
   }
+  // Before the worker starts, which reads the batches' states: its start
+  // orders these writes before its reads.
+  batches_[filling_].state = State::kFilling;
+  started_ = true;
   // A thread the system will not give means formatting alone.
   try {
     worker_ = std::thread(&FormatPipeline::Work, this);
   } catch (const std::exception&) {
+    started_ = false;
     return false;
   }
-  batches_[filling_].state = State::kFilling;
-  started_ = true;
   return true;
 }
 
