@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -37,8 +36,11 @@ enum class TaskState {
 }  // namespace
 
 struct AheadTask {
-  AheadTask* newer;  // queue neighbours while kQueued
+  // Neighbours in the queue while kQueued, in the list of finished tasks
+  // while kRead or kLeft.
+  AheadTask* newer;
   AheadTask* older;
+  ListedEntry* owner;  // the entry whose `ahead` this is
   TaskState state;
   DirectoryList list;
   platform::ExpectedDirectory expected;
@@ -52,8 +54,9 @@ namespace {
 std::mutex gLock;
 std::condition_variable gWorkerWake;
 std::condition_variable gWalkWake;
-AheadTask* gNewest = nullptr;  // the queue's top: the walk's next wants
-size_t gCharged = 0;           // bytes held against kBudget
+AheadTask* gNewest = nullptr;    // the queue's top: the walk's next wants
+AheadTask* gFinished = nullptr;  // kRead and kLeft, not yet taken
+size_t gCharged = 0;             // bytes held against kBudget
 bool gStopping = false;
 bool gBudgetSpent = false;
 bool gPaused = false;          // no worker starts a read
@@ -78,7 +81,12 @@ constexpr uint32_t kDirectoryAsEntries = 4;
 bool gWalkWaiting = false;
 unsigned gWorkersWaiting = 0;
 unsigned gWorkers = 0;
-std::thread gThreads[kMaxReadAheadWorkers];
+unsigned gWorkersWorking = 0;  // started and not yet past Work's end
+platform::Thread* gThreads[kMaxReadAheadWorkers];
+// The walk's thread, and whether it reads a queued directory in
+// ReadAheadTake: only the walk gives way, and not from there.
+std::thread::id gWalkThread;
+bool gWalkReading = false;
 
 // Tasks made for one list's subdirectories, first subdirectory newest.
 struct Batch {
@@ -91,13 +99,23 @@ size_t ListBytes(const DirectoryList& list) {
   return list.chunks * (sizeof(ListChunk) + kListChunkSize);
 }
 
-void Unlink(AheadTask* task) {
+// Takes `task` out of the list that `*head` begins: the queue or the
+// finished tasks.
+void Unlink(AheadTask** head, AheadTask* task) {
   if (task->newer != nullptr) {
     task->newer->older = task->older;
   } else {
-    gNewest = task->older;
+    *head = task->older;
   }
   if (task->older != nullptr) task->older->newer = task->newer;
+}
+
+void Finish(AheadTask* task, TaskState state) {
+  task->state = state;
+  task->newer = nullptr;
+  task->older = gFinished;
+  if (gFinished != nullptr) gFinished->newer = task;
+  gFinished = task;
 }
 
 unsigned FreeReadingSlots() {
@@ -151,6 +169,7 @@ void FreeTask(AheadTask* task) {
 void FreeBatch(const Batch& batch) {
   for (AheadTask* task = batch.newest; task != nullptr;) {
     AheadTask* older = task->older;
+    task->owner->ahead = nullptr;
     DeleteTask(task);
     task = older;
   }
@@ -159,11 +178,14 @@ void FreeBatch(const Batch& batch) {
 // Makes a task for each subdirectory of `list` that the walk will likely
 // enter: not a link (whether a link is entered depends on the path the walk
 // is on) and with a search pattern that fits.  A task that cannot be had is
-// left out: the walk then reads that directory itself.
-Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
+// left out: the walk then reads that directory itself.  On the walk's
+// thread (`walk`) it stops once the workers gave way.
+Batch MakeBatch(const char* directory, size_t length, DirectoryList* list,
+                bool walk) {
   Batch batch;
   ListCursor cursor = FirstEntry(*list);
   while (ListedEntry* entry = NextEntry(&cursor)) {
+    if (walk && gWorkers == 0) break;
     if ((entry->attributes & platform::kAttributeDirectory) == 0 ||
         (entry->attributes & platform::kAttributeReparsePoint) != 0 ||
         !PatternFits(length + 1 + entry->nameLength)) {
@@ -173,6 +195,7 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list) {
     if (task == nullptr) break;
     task->newer = batch.oldest;
     task->older = nullptr;
+    task->owner = entry;
     task->state = TaskState::kQueued;
     task->expected = {entry->Identity(), false};
     task->length = length + 1 + entry->nameLength;
@@ -217,7 +240,7 @@ void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   auto took = std::chrono::steady_clock::now() - started;
   Batch batch;
   if (read == ListRead::kRead) {
-    batch = MakeBatch(task->pattern, task->length, &task->list);
+    batch = MakeBatch(task->pattern, task->length, &task->list, false);
   }
   lock.lock();
   NoteReadTime(took, task->list.entries);
@@ -228,25 +251,25 @@ void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
     return;
   }
   if (read == ListRead::kRead) {
-    task->state = TaskState::kRead;
+    Finish(task, TaskState::kRead);
     gCharged += ListBytes(task->list);
     PushBatch(batch);
   } else {
     // Out of descriptors or memory, or unreadable: the walk reads it as the
     // serial walk would and finds out which.
-    task->state = TaskState::kLeft;
+    Finish(task, TaskState::kLeft);
   }
   if (gWalkWaiting) gWalkWake.notify_one();
 }
 
 AheadTask* TakeNewest() {
   AheadTask* task = gNewest;
-  Unlink(task);
+  Unlink(&gNewest, task);
   task->state = TaskState::kReading;
   return task;
 }
 
-void Work() {
+void Work(void*) {
   std::unique_lock<std::mutex> lock(gLock);
   for (;;) {
     for (;;) {
@@ -265,18 +288,23 @@ void Work() {
     --gWorkersReading;
     if (gPaused && gWorkersReading == 0) gWalkWake.notify_one();
   }
+  // The search's spare handle goes before the walk is told: past this the
+  // thread allocates nothing, and what it holds is freed as it ends.
   platform::EndSearches();
+  --gWorkersWorking;
+  gWalkWake.notify_one();
 }
 
 void DropLocked(AheadTask* task) {
   if (task == nullptr) return;
   switch (task->state) {
     case TaskState::kQueued:
-      Unlink(task);
+      Unlink(&gNewest, task);
       FreeTask(task);
       return;
     case TaskState::kReading: task->state = TaskState::kDropped; return;
     case TaskState::kRead:
+      Unlink(&gFinished, task);
       for (ListCursor cursor = FirstEntry(task->list);
            ListedEntry* entry = NextEntry(&cursor);) {
         DropLocked(entry->ahead);
@@ -285,9 +313,78 @@ void DropLocked(AheadTask* task) {
       ReleaseDirectoryList(&task->list);
       FreeTask(task);
       return;
-    case TaskState::kLeft: FreeTask(task); return;
+    case TaskState::kLeft:
+      Unlink(&gFinished, task);
+      FreeTask(task);
+      return;
     case TaskState::kDropped: return;
   }
+}
+
+void StopWorkers() {
+  memory::SetReclaimer(nullptr);
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    gStopping = true;
+  }
+  gWorkerWake.notify_all();
+  {
+    // A stack given back while other workers still read would go to their
+    // lists rather than to the walk.
+    std::unique_lock<std::mutex> lock(gLock);
+    while (gWorkersWorking != 0) gWalkWake.wait(lock);
+  }
+  for (unsigned i = 0; i < gWorkers; ++i) platform::JoinThread(gThreads[i]);
+  gWorkers = 0;
+}
+
+// Frees every task, and the list of every one read, leaving the walk no
+// read-ahead to take: it reads each directory itself from here on.  Only
+// with no worker left.
+void FreeAllTasks() {
+  // Each task's entry lies in a list the walk holds or in a read task's
+  // list, which all stay until every entry has let go of its task.
+  for (AheadTask* head : {gNewest, gFinished}) {
+    for (AheadTask* task = head; task != nullptr; task = task->older) {
+      task->owner->ahead = nullptr;
+    }
+  }
+  for (AheadTask* head : {gNewest, gFinished}) {
+    while (head != nullptr) {
+      AheadTask* task = head;
+      head = task->older;
+      if (task->state == TaskState::kRead) ReleaseDirectoryList(&task->list);
+      DeleteTask(task);
+    }
+  }
+  gNewest = nullptr;
+  gFinished = nullptr;
+  gCharged = 0;
+  gBudgetSpent = false;
+  gPaused = false;
+}
+
+// Once the workers gave way, the lists the walk lets go of would wait in
+// the pool for readers that no longer come.
+bool FreePooledLists() {
+  ReleaseListPool();
+  return true;
+}
+
+// An allocation of the walk's own failed while workers run: the workers and
+// all they hold give way, and the walk goes on alone, as the serial walk
+// would.  The walk must not fail for memory that only reading ahead took:
+// the workers' stacks, their searches and the lists not yet taken.
+bool GiveWay() {
+  if (std::this_thread::get_id() != gWalkThread || gWalkReading ||
+      gWorkers == 0) {
+    return false;
+  }
+  StopWorkers();
+  FreeAllTasks();
+  ReleaseListPool();
+  memory::SetReclaimer(FreePooledLists);
+  return true;
 }
 
 }  // namespace
@@ -298,29 +395,25 @@ unsigned ReadAheadStart(unsigned workers) {
   gReadingLimit = processors > 1 ? processors - 1 : 1;
   gEntryNanos = 0;
   gStopping = false;
+  gWalkThread = std::this_thread::get_id();
   gWorkers = 0;
   while (gWorkers < workers) {
     // The one place a thread starts: a thread the system will not give
     // means one worker fewer, down to none, which is the serial walk.
-    try {
-      gThreads[gWorkers] = std::thread(Work);
-    } catch (const std::exception&) {
-      break;
-    }
-    ++gWorkers;
+    platform::Thread* thread = platform::StartThread(Work, nullptr);
+    if (thread == nullptr) break;
+    gThreads[gWorkers++] = thread;
   }
+  // No worker ends before it is stopped, under the lock.
+  gWorkersWorking = gWorkers;
+  if (gWorkers != 0) memory::SetReclaimer(GiveWay);
   return gWorkers;
 }
 
 void ReadAheadStop() {
+  memory::SetReclaimer(nullptr);
   if (gWorkers == 0) return;
-  {
-    std::lock_guard<std::mutex> guard(gLock);
-    gStopping = true;
-  }
-  gWorkerWake.notify_all();
-  for (unsigned i = 0; i < gWorkers; ++i) gThreads[i].join();
-  gWorkers = 0;
+  StopWorkers();
   // The walk took or dropped every task; nothing is left to free.
 }
 
@@ -328,7 +421,13 @@ bool ReadAheadRunning() { return gWorkers != 0; }
 
 void ReadAheadQueue(const char* directory, size_t length, DirectoryList* list) {
   if (gWorkers == 0) return;
-  Batch batch = MakeBatch(directory, length, list);
+  Batch batch = MakeBatch(directory, length, list, true);
+  // A task's memory was had only once the workers gave way: no one will
+  // read the batch.
+  if (gWorkers == 0) {
+    FreeBatch(batch);
+    return;
+  }
   std::lock_guard<std::mutex> guard(gLock);
   PushBatch(batch);
 }
@@ -359,22 +458,28 @@ bool ReadAheadTake(AheadTask* task, DirectoryList* list) {
     switch (task->state) {
       case TaskState::kQueued:
         // No worker has begun it: the walk reads it now rather than wait.
-        Unlink(task);
+        Unlink(&gNewest, task);
         FreeTask(task);
         return false;
       case TaskState::kRead:
+        Unlink(&gFinished, task);
         *list = task->list;
         Uncharge(ListBytes(task->list));
         FreeTask(task);
         return true;
-      case TaskState::kLeft: FreeTask(task); return false;
+      case TaskState::kLeft:
+        Unlink(&gFinished, task);
+        FreeTask(task);
+        return false;
       case TaskState::kReading:
       case TaskState::kDropped:
         // A worker reads it: read the next queued directory meanwhile, or
         // wait when there is none or the budget is spent.
         if (gNewest != nullptr && !gBudgetSpent && gCharged < kBudget &&
             !gPaused) {
+          gWalkReading = true;
           ReadTask(TakeNewest(), lock);
+          gWalkReading = false;
         } else {
           gWalkWaiting = true;
           // Its processor is free meanwhile: a worker kept back may read.

@@ -120,6 +120,7 @@ struct ExpectedDirectory {
 struct FindHandle;
 struct FileHandle;
 struct RegistryHandle;
+struct Thread;
 
 // Work done once at process start.  Returns false with a message (one line,
 // ending in a line feed) when the platform's configuration cannot be used.
@@ -169,6 +170,17 @@ void EndSearches();
 // Identity of the directory at `path`, links followed.  Only asked for when
 // the walk meets a link, so it may cost a system call or two.
 bool GetDirectoryId(const char* path, DirectoryId* id);
+
+// CreateThread(0, size, run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION,
+// 0): runs `run(argument)` on a thread of its own, with a stack of some
+// hundreds of kilobytes rather than the system's default of megabytes, and
+// without memory of its own in the allocator (POSIX: no arena of its own
+// while the address space is limited), so that threads take little of the
+// memory the walk's records need.  Null when the system will not start one.
+Thread* StartThread(void (*run)(void* argument), void* argument);
+// WaitForSingleObject and CloseHandle: waits for `thread` to end, then gives
+// back its stack and the handle.
+void JoinThread(Thread* thread);
 
 // Processors this process may run on (GetProcessAffinityMask's bits, else
 // GetSystemInfo's dwNumberOfProcessors), at least 1.

@@ -1,5 +1,6 @@
 // Every block, list entry and string buffer of kavelo comes from here, so
-// that tests can make the Nth allocation fail.
+// that tests can make the Nth allocation fail, and so that memory others
+// hold can be given back before an allocation is given up.
 #pragma once
 
 #include <cstddef>
@@ -7,12 +8,20 @@
 namespace memory {
 
 using AllocateFunction = void* (*)(size_t size);
+// Frees what it can for the thread that asks; true when it freed anything,
+// so that the allocation is worth trying once more.
+using ReclaimFunction = bool (*)();
 
-// Returns null when the memory cannot be obtained; never throws.
+// Returns null when the memory cannot be obtained, even after the reclaimer
+// (if any) freed what it could; never throws.
 void* Allocate(size_t size);
 void Release(void* block);
 
 // Replaces the allocator; null restores the ordinary one.
 void SetAllocator(AllocateFunction allocate);
+
+// Installs the function asked when an allocation fails; null removes it.
+// Any thread's failed allocation asks it.
+void SetReclaimer(ReclaimFunction reclaim);
 
 }  // namespace memory

@@ -5,7 +5,7 @@ import shutil
 import subprocess
 import sys
 
-from harness import Case
+from harness import SIGNATURE, Case, Database
 
 # Keeps making and removing files and directories under a directory until
 # killed, so that entries vanish between a directory's read and their stats.
@@ -182,3 +182,80 @@ class ThreadExit(Case):
         # The listing is the program's imports: std::thread's among them.
         self.assertIn("_M_start_thread", imports)
         self.assertEqual([], [s for s in imports.split() if "thread_atexit" in s])
+
+
+class AddressSpaceLimit(Case):
+    """Under an address-space limit the workers give way to the walk: wherever
+    the serial walk writes every drive, the parallel walk writes its bytes."""
+
+    DRIVES = "ABC"
+
+    def setUp(self):
+        super().setUp()
+        if self.runner.name != "native":
+            self.skipTest("needs POSIX resource limits")
+        self.drives = {}
+        for letter in self.DRIVES:
+            # Some 700 KB of records a drive: each drive takes blocks of its
+            # own, so that a drive the walk could not finish is seen missing.
+            root = self.path(letter.lower())
+            for d in range(40):
+                directory = os.path.join(root, "directory%02d" % d)
+                os.makedirs(directory)
+                for f in range(150):
+                    open(os.path.join(directory, "n" * 80 + "%03d" % f),
+                         "wb").close()
+            self.drives[letter] = ("fixed", root)
+
+    def scan(self, threads, kilobytes):
+        """The scan's exit code and database, without its time, under a limit
+        of `kilobytes`; the stack limit as most systems set it, so that a
+        thread's default stack is what it usually is."""
+        name = "t%s.dbs" % threads
+        if os.path.exists(self.path(name)):
+            os.remove(self.path(name))
+        wrapper = ["bash", "-c", 'ulimit -s 8192; ulimit -v %d; exec "$@"'
+                   % kilobytes, "kavelo"]
+        result = self.kavelo(["-L" + self.DRIVES, "-D", self.db_arg(name)],
+                             self.drives, env={"KAVELO_THREADS": threads},
+                             wrapper=wrapper)
+        self.assertGreaterEqual(result.returncode, 0,
+                                "killed by a signal at %d KiB: %r" % (kilobytes, result))
+        if result.returncode != 0:
+            return result.returncode, None, None
+        data = self.read(name)
+        letters = Database(data).letters
+        at = len(SIGNATURE) + 3 + len(letters)  # three texts, the letters
+        return 0, letters, data[:at] + data[at + 4:]  # without the time
+
+    def test_workers_give_way_at_every_limit(self):
+        # The sanitizers reserve more address space than any limit here.
+        code, _, whole = self.scan("0", 1 << 20)
+        if code != 0:
+            self.skipTest("the program cannot run under an address-space limit")
+        # The least limit, to 64 KiB, at which the serial walk writes every
+        # drive.
+        low, high = 1024, 1 << 16
+        expected = (0, self.DRIVES.encode(), whole)
+        self.assertEqual(expected, self.scan("0", high))
+        while high - low > 64:
+            middle = (low + high) // 2
+            if self.scan("0", middle) == expected:
+                high = middle
+            else:
+                low = middle
+        # From 1 MiB above that limit, where the heap's free memory between
+        # the lists the walk still holds counts no more, and where one
+        # thread's default stack more or fewer would leave the records too
+        # little.
+        limits = [high + 1024] + [high + 768 * i for i in range(2, 16)]
+        limits += [high + 1024 * i for i in (16, 24, 32, 48, 64)]
+        for limit in limits:
+            if self.scan("0", limit) != expected:
+                continue
+            code, letters, data = self.scan("8", limit)
+            self.assertEqual(expected[:2], (code, letters), "at %d KiB" % limit)
+            self.assertTrue(data == whole, "other records at %d KiB" % limit)
+        # Below it the walk may fall short, but fails as a walk does.
+        for limit in (high - 256, high - 1024):
+            self.scan("8", limit)
