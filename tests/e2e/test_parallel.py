@@ -237,7 +237,7 @@ class AddressSpaceLimit(Case):
         if probe.returncode != 0:
             self.skipTest("cannot run under an address-space limit: %r"
                           % probe.stderr[-200:])
-        code, _, whole = self.scan("0", 1 << 20)
+        whole = self.scan("0", 1 << 20)[2]
         # The least limit, to 64 KiB, at which the serial walk writes every
         # drive.
         low, high = 1024, 1 << 16
