@@ -11,6 +11,7 @@
 #include "database/record_store.h"
 #include "database/walk.h"
 #include "platform/platform.h"
+#include "support/memory.h"
 
 bool gQuiet = false;
 
@@ -37,13 +38,6 @@ DriveDecision Decide(const char* root) {
   }
 }
 
-// KAVELO_THREADS, or null when unset or too long to be a number.
-const char* ThreadsSetting(char* buffer, uint32_t size) {
-  uint32_t length =
-      platform::EnvironmentVariable("KAVELO_THREADS", buffer, size);
-  return length > 0 && length < size ? buffer : nullptr;
-}
-
 // The header that a spill writes names the drives walked so far and, as
 // the common run ends, every drive from `next` on.  A drive left out after
 // all costs one move of the records spilled until then.
@@ -67,9 +61,7 @@ uint32_t BuildDatabase(const char* databasePath,
   SpillOwner spill;
   SpillStart(databasePath);
 
-  char setting[16];
-  unsigned workers = ReadAheadWorkers(ThreadsSetting(setting, sizeof setting),
-                                      platform::ProcessorCount());
+  unsigned workers = ReadAheadWorkers(platform::ProcessorCount());
 
   // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];
@@ -102,18 +94,42 @@ void SelectFixedDrives(const char* logicalDriveStrings,
   out[count] = '\0';
 }
 
-unsigned ReadAheadWorkers(const char* setting, unsigned processors) {
-  if (setting != nullptr && *setting != '\0') {
-    unsigned value = 0;
-    const char* digit = setting;
-    for (; *digit >= '0' && *digit <= '9'; ++digit) {
-      if (value < kMaxReadAheadWorkers) value = value * 10 + (*digit - '0');
-    }
-    if (*digit == '\0') {
-      return value < kMaxReadAheadWorkers ? value : kMaxReadAheadWorkers;
-    }
+namespace {
+
+// The workers a KAVELO_THREADS of `setting` asks for, or `fallback` when it
+// is no number.  A number of any length counts: past the most, more digits
+// only mean more.
+unsigned WorkersSetting(const char* setting, unsigned fallback) {
+  if (*setting == '\0') return fallback;
+  unsigned value = 0;
+  const char* digit = setting;
+  for (; *digit >= '0' && *digit <= '9'; ++digit) {
+    if (value < kMaxReadAheadWorkers) value = value * 10 + (*digit - '0');
   }
-  return processors < kMaxReadAheadWorkers ? processors : kMaxReadAheadWorkers;
+  if (*digit != '\0') return fallback;
+  return value < kMaxReadAheadWorkers ? value : kMaxReadAheadWorkers;
+}
+
+}  // namespace
+
+unsigned ReadAheadWorkers(unsigned processors) {
+  unsigned fallback =
+      processors < kMaxReadAheadWorkers ? processors : kMaxReadAheadWorkers;
+  char buffer[16];
+  uint32_t length =
+      platform::EnvironmentVariable("KAVELO_THREADS", buffer, sizeof buffer);
+  if (length == 0) return fallback;
+  if (length < sizeof buffer) return WorkersSetting(buffer, fallback);
+  // Longer than a count needs, yet perhaps still a number: read it whole.
+  // `length` is the size it needs, its NUL counted.
+  auto* whole = static_cast<char*>(memory::Allocate(length));
+  if (whole == nullptr) return fallback;
+  unsigned workers = fallback;
+  uint32_t read =
+      platform::EnvironmentVariable("KAVELO_THREADS", whole, length);
+  if (read > 0 && read < length) workers = WorkersSetting(whole, fallback);
+  memory::Release(whole);
+  return workers;
 }
 
 const char* ResultMessage(uint32_t result) {

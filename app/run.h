@@ -22,10 +22,10 @@ uint32_t BuildDatabase(const char* databasePath,
 void SelectFixedDrives(const char* logicalDriveStrings,
                        uint32_t (*driveType)(const char* root), char* out);
 
-// The number of read-ahead workers for the walk: `setting` (the value of
-// KAVELO_THREADS, or null when unset) when it is a number, 0 meaning none;
-// otherwise one per processor.  Never more than the walk takes.
-unsigned ReadAheadWorkers(const char* setting, unsigned processors);
+// The number of read-ahead workers for the walk: KAVELO_THREADS when it is a
+// number, 0 meaning none; otherwise one per processor.  Never more than the
+// walk takes.
+unsigned ReadAheadWorkers(unsigned processors);
 
 // The message printed for a run result (`%s` is the database path), or null.
 const char* ResultMessage(uint32_t result);

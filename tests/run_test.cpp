@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "test_util.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ TEST(ResultMessage, OnlyFailuresSaySomething) {
   EXPECT_STREQ("Cannot allocate memory.\n", ResultMessage(5));
 }
 
+// KAVELO_THREADS, read as the run reads it: a number of any length counts.
 TEST(ReadAheadWorkers, SettingOrOnePerProcessorAtMostEight) {
   struct Case {
     const char* setting;
@@ -55,12 +57,30 @@ TEST(ReadAheadWorkers, SettingOrOnePerProcessorAtMostEight) {
     unsigned workers;
   };
   const Case cases[] = {
-      {nullptr, 2, 2}, {nullptr, 64, 8}, {"0", 4, 0}, {"3", 1, 3},
-      {"99", 1, 8},    {"00012", 1, 8},  {"x", 2, 2}, {"", 2, 2},
-      {"2x", 1, 1},    {"-1", 3, 3},
+      {nullptr, 2, 2},
+      {nullptr, 64, 8},
+      {"0", 4, 0},
+      {"3", 1, 3},
+      {"99", 1, 8},
+      {"00012", 1, 8},
+      {"x", 2, 2},
+      {"", 2, 2},
+      {"2x", 1, 1},
+      {"-1", 3, 3},
+      {"000000000000003", 1, 3},  // the longest that fits a short buffer
+      {"0000000000000003", 1, 3},
+      {"12345678901234567890", 1, 8},
+      {"00000000000000000000000000000000000000005", 1, 5},
+      {"1234567890123456789x", 2, 2},
   };
+  ScopedEnvironment environment;
   for (const Case& c : cases) {
-    EXPECT_EQ(c.workers, ReadAheadWorkers(c.setting, c.processors))
+    if (c.setting != nullptr) {
+      environment.Set("KAVELO_THREADS", c.setting);
+    } else {
+      environment.Unset("KAVELO_THREADS");
+    }
+    EXPECT_EQ(c.workers, ReadAheadWorkers(c.processors))
         << (c.setting != nullptr ? c.setting : "unset");
   }
 }
