@@ -73,8 +73,10 @@ ReadStatus DatabaseReader::FindNul(uint32_t from, uint32_t limit,
       searched = stop;
     }
     if (searched >= limit) {
+      // The bytes the item may take up to its NUL: what the buffer holds
+      // from its start, less the fixed fields that must follow it there.
       return Malformed(base + limit - 1, expected, base + start,
-                       buffer_[begin_ + limit - 1], capacity_);
+                       buffer_[begin_ + limit - 1], limit - start);
     }
     if (sourceEnded_) {
       return Malformed(base + available, expected, base + start, -1);

@@ -48,7 +48,8 @@ enum ReadExpectation : uint32_t {
 // Why a file is not a well-formed database: at byte `offset`, the item
 // `expected` (which starts at `start`) was due, and `found` came instead: a
 // byte, or -1 for the end of the file.  A nonzero `limit` says that the item
-// ran past the most the reader takes at once.
+// ran past the most the reader takes at once: `limit` bytes from `start`,
+// its NUL included, as the fixed fields after it must fit the buffer too.
 struct ReadFault {
   uint64_t offset;
   ReadExpectation expected;

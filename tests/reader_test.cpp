@@ -134,12 +134,12 @@ TEST(DatabaseReader, HeaderOrRecordLongerThanTheBuffer) {
   EXPECT_EQ(
       "me|all|CD|67305985\n"
       "offset 38: expected the NUL ending the path of the record that starts "
-      "at offset 23 within 32 bytes, found byte 0x70",
+      "at offset 23 within 16 bytes, found byte 0x70",
       ReadAll(&longRecord, 32));
   PieceSource longHeader{"VANTOREX\x04" + std::string(40, 'c') + '\0', 1000};
   EXPECT_EQ(
       "offset 27: expected the NUL ending the creator text that starts at "
-      "offset 9 within 32 bytes, found byte 0x63",
+      "offset 9 within 19 bytes, found byte 0x63",
       ReadAll(&longHeader, 32));
 }
 

@@ -230,6 +230,22 @@ class Malformed(DumpCase):
                                  (result.returncode, result.stdout,
                                   result.stderr), (data, args))
 
+    def test_longest_path_the_buffer_holds(self):
+        # The 1 MiB buffer holds a whole record: its path and NUL, then the
+        # 16 bytes of times and size.
+        longest = 1048576 - 16 - 1
+        record = encode_record(b"C:\\" + b"p" * (longest - 3), 1, 2, 3, 4)
+        self.write_db(HEADER + record)
+        self.assert_dump(["--check"], b"")
+        self.write_db(HEADER + record.replace(b"\0", b"p", 1))
+        result = self.dump(["--check"])
+        expected = (b"kavelo-dump: " + self.db_arg().encode() + b": offset "
+                    + str(36 + longest).encode() + b": expected the NUL ending "
+                    b"the path of the record that starts at offset 36 within "
+                    b"1048560 bytes, found byte 0x70\n")
+        self.assertEqual((1, b"", self.text(expected)),
+                         (result.returncode, result.stdout, result.stderr))
+
     def test_database_much_larger_than_the_buffer_in_the_same_memory(self):
         if self.runner.name != "native":
             self.skipTest("the peak memory of a process is measured natively")
