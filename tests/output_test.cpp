@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,4 +131,70 @@ TEST(FormatPipeline, SameTextAsFormattingAlone) {
   }
   fclose(readOnly);
   remove(name.c_str());
+}
+
+// Paths that test the escaping of --json and --csv: control characters,
+// line breaks, and bytes that only look like UTF-8 (surrogates, overlong
+// forms, a sequence the path's end cuts off).  A path is `length` bytes of
+// `bytes`, so that a cut sequence has its continuation right after it, where
+// a reader that runs past the end would take it.
+TEST(FormatEscaping, JsonAndCsvOfHostilePaths) {
+  struct Case {
+    const char* bytes;
+    size_t length;     // 0: up to the NUL
+    const char* json;  // the path as a JSON string's inside
+    const char* csv;   // the path as a CSV field
+  };
+  const Case cases[] = {
+      {"C:\\\x1F", 0, "C:\\\\\\u001F", "C:\\\x1F"},
+      {"C:\\\x01\x7F", 0, "C:\\\\\\u0001\x7F", "C:\\\x01\x7F"},
+      {"C:\\a\rb", 0, "C:\\\\a\\u000Db", "\"C:\\a\rb\""},
+      {"C:\\a\nb", 0, "C:\\\\a\\u000Ab", "\"C:\\a\nb\""},
+      {"C:\\a,b", 0, "C:\\\\a,b", "\"C:\\a,b\""},
+      {"C:\\\"<", 0, "C:\\\\\\\"<3C>", "\"C:\\\"\"<3C>\""},
+      // Surrogates, U+D800 and U+DFFF, and the code points either side.
+      {"\xED\xA0\x80", 0, "<ED><A0><80>", "<ED><A0><80>"},
+      {"\xED\xBF\xBF", 0, "<ED><BF><BF>", "<ED><BF><BF>"},
+      {"\xED\x9F\xBF", 0, "\xED\x9F\xBF", "\xED\x9F\xBF"},
+      {"\xEE\x80\x80", 0, "\xEE\x80\x80", "\xEE\x80\x80"},
+      // Overlong forms, and the least of each length that is not one.
+      {"\xC0\x80", 0, "<C0><80>", "<C0><80>"},
+      {"\xC1\xBF", 0, "<C1><BF>", "<C1><BF>"},
+      {"\xC2\x80", 0, "\xC2\x80", "\xC2\x80"},
+      {"\xE0\x80\x80", 0, "<E0><80><80>", "<E0><80><80>"},
+      {"\xE0\x9F\xBF", 0, "<E0><9F><BF>", "<E0><9F><BF>"},
+      {"\xE0\xA0\x80", 0, "\xE0\xA0\x80", "\xE0\xA0\x80"},
+      {"\xF0\x80\x80\x80", 0, "<F0><80><80><80>", "<F0><80><80><80>"},
+      {"\xF0\x8F\xBF\xBF", 0, "<F0><8F><BF><BF>", "<F0><8F><BF><BF>"},
+      {"\xF0\x90\x80\x80", 0, "\xF0\x90\x80\x80", "\xF0\x90\x80\x80"},
+      // Past U+10FFFF, and the last code point.
+      {"\xF4\x90\x80\x80", 0, "<F4><90><80><80>", "<F4><90><80><80>"},
+      {"\xF4\x8F\xBF\xBF", 0, "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+      {"\xF5\x80\x80\x80", 0, "<F5><80><80><80>", "<F5><80><80><80>"},
+      // Continuations where a lead belongs, and a lead without them.
+      {"\x80\xBF", 0, "<80><BF>", "<80><BF>"},
+      {"\xC3(", 0, "<C3>(", "<C3>("},
+      {"\xE2\x82(", 0, "<E2><82>(", "<E2><82>("},
+      // Sequences cut by the path's end, the rest of them just beyond.
+      {"C:\\\xC3\xA9", 4, "C:\\\\<C3>", "C:\\<C3>"},
+      {"C:\\\xE2\x82\xAC", 4, "C:\\\\<E2>", "C:\\<E2>"},
+      {"C:\\\xE2\x82\xAC", 5, "C:\\\\<E2><82>", "C:\\<E2><82>"},
+      {"C:\\\xF0\x9F\x98\x80", 6, "C:\\\\<F0><9F><98>", "C:\\<F0><9F><98>"},
+  };
+  for (const Case& c : cases) {
+    size_t length = c.length != 0 ? c.length : strlen(c.bytes);
+    DatabaseRecord record = {c.bytes, static_cast<uint32_t>(length), 1, 2, 3,
+                             4};
+    auto out = std::make_unique<Output>(nullptr);
+    WriteJsonRecord(out.get(), record, true);
+    EXPECT_EQ(std::string("{\"path\":\"") + c.json +
+                  "\",\"last_write\":1,\"creation\":2,\"last_access\":3,"
+                  "\"size\":4}\n",
+              std::string(out->Data(), out->Used()));
+    out->Clear();
+    WriteCsvRecord(out.get(), record, true);
+    EXPECT_EQ(std::string(c.csv) + ",1,2,3,4\r\n",
+              std::string(out->Data(), out->Used()))
+        << c.csv;
+  }
 }

@@ -144,6 +144,38 @@ class Forms(DumpCase):
         self.assertEqual(RECORDS, [(unescape(r[0]),) + tuple(int(v) for v in r[1:])
                                    for r in rows[1:]])
 
+    def test_hostile_paths_read_back_through_json_and_csv(self):
+        # Each path as Python's own strict readers take it: JSON that allows
+        # no raw control character, CSV whose line breaks are quoted, UTF-8
+        # that allows no surrogate, overlong form or cut sequence.
+        paths = [
+            b"C:\\unit\x1fsep", b"C:\\x\x01\x08\x7f", b"C:\\tab\tx",
+            b"C:\\lone\rcr", b"C:\\lf\nx", b"C:\\crlf\r\n",
+            b'C:\\q"uote, comma', b"C:\\lt<41>",
+            b"C:\\sur\xed\xa0\x80", b"C:\\sur\xed\xbf\xbf",
+            b"C:\\ov\xc0\x80", b"C:\\ov\xc1\xbf", b"C:\\ov\xe0\x80\x80",
+            b"C:\\ov\xe0\x9f\xbf", b"C:\\ov\xf0\x80\x80\x80",
+            b"C:\\ov\xf0\x8f\xbf\xbf", b"C:\\big\xf4\x90\x80\x80",
+            b"C:\\cont\x80\xbf", b"C:\\cut\xc3", b"C:\\cut\xe2\x82",
+            b"C:\\cut\xf0\x9f\x98",
+            b"C:\\ok\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xed\x9f\xbf",
+        ]
+        description = b"\x1f\r\xed\xa0\x80\xc0\x80<"
+        self.write_db(b"VANTOREX\x04me\0" + description + b"\0C\0\0\0\0\0"
+                      + b"".join(encode_record(p, 1, 2, 3, 4) for p in paths))
+        text = self.dump(["--json", "--raw"]).stdout.decode("utf-8")
+        lines = text.split("\n")
+        self.assertEqual("", lines.pop())
+        self.assertEqual(description,
+                         unescape(json.loads(lines[0])["description"]))
+        self.assertEqual(paths, [unescape(json.loads(l)["path"])
+                                 for l in lines[1:]])
+        text = self.dump(["--csv", "--raw"]).stdout.decode("utf-8")
+        rows = list(csv.reader(io.StringIO(text, newline=""), strict=True))
+        self.assertEqual([["1", "2", "3", "4"]] * len(paths),
+                         [r[1:] for r in rows[1:]])
+        self.assertEqual(paths, [unescape(r[0]) for r in rows[1:]])
+
     def test_match_keeps_what_any_pattern_matches(self):
         self.write_db(SMALL)
         cases = [
