@@ -10,7 +10,10 @@ void* OrdinaryAllocate(size_t size) {
   return ::operator new(size, std::nothrow);
 }
 
+void OrdinaryRelease(void* block) { ::operator delete(block); }
+
 AllocateFunction gAllocate = OrdinaryAllocate;
+ReleaseFunction gRelease = OrdinaryRelease;
 // Set and cleared on one thread while others allocate.
 std::atomic<ReclaimFunction> gReclaim{nullptr};
 
@@ -24,10 +27,11 @@ void* Allocate(size_t size) {
   return gAllocate(size);
 }
 
-void Release(void* block) { ::operator delete(block); }
+void Release(void* block) { gRelease(block); }
 
-void SetAllocator(AllocateFunction allocate) {
+void SetAllocator(AllocateFunction allocate, ReleaseFunction release) {
   gAllocate = allocate != nullptr ? allocate : OrdinaryAllocate;
+  gRelease = release != nullptr ? release : OrdinaryRelease;
 }
 
 void SetReclaimer(ReclaimFunction reclaim) {
