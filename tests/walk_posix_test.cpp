@@ -7,14 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -168,6 +164,34 @@ TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
   EXPECT_EQ(serial, parallel);
 }
 
+// A failed walk drops the read-aheads of the directories it did not visit,
+// whichever state they are in (queued, read, being read), and frees them.
+TEST_F(WalkTest, FailedWalkFreesWhatTheWorkerReadAhead) {
+  long live;
+  {
+    FailingWalk failing;
+    ASSERT_TRUE(RecordStoreOpen());
+    // Fills the store to within less than the smallest record of the walk.
+    platform::FindEntry entry = {};
+    char name[200];
+    memset(name, 'n', sizeof name);
+    size_t room = kBlockSize;
+    while (room >= record::Size(2, 1)) {
+      size_t length = room - record::Size(2, 0);
+      if (length > sizeof name) length = sizeof name;
+      ASSERT_EQ(kResultWritten,
+                RecordStoreAppend("K:", 2, name, length, entry));
+      room -= record::Size(2, length);
+    }
+    FailingWalk::Arm();
+    EXPECT_EQ(kResultNoMemory, WalkDirectory("K:", 1));
+    RecordStoreRelease();
+    live = FailingWalk::Live();
+  }
+  EXPECT_FALSE(FailingWalk::Stalled());
+  EXPECT_EQ(0, live) << "blocks never given back";
+}
+
 // The paths of a record store's records.
 std::set<std::string> PathsOf(const std::string& records) {
   std::set<std::string> paths;
@@ -253,248 +277,89 @@ TEST_F(WalkTest, DirectorySwappedForALinkIsNotEntered) {
       EXPECT_EQ(1u, paths.count("S:\\inner\\g"));
     }
   }
+}
 
-  // A failed walk drops the read-aheads of the directories it did not visit,
-  // whichever state they are in (queued, read, being read), and frees them.
-  TEST_F(WalkTest, FailedWalkFreesWhatTheWorkerReadAhead) {
-    long live;
-    {
-      FailingWalk failing;
-      ASSERT_TRUE(RecordStoreOpen());
-      // Fills the store to within less than the smallest record of the walk.
-      platform::FindEntry entry = {};
-      char name[200];
-      memset(name, 'n', sizeof name);
-      size_t room = kBlockSize;
-      while (room >= record::Size(2, 1)) {
-        size_t length = room - record::Size(2, 0);
-        if (length > sizeof name) length = sizeof name;
-        ASSERT_EQ(kResultWritten,
-                  RecordStoreAppend("K:", 2, name, length, entry));
-        room -= record::Size(2, length);
-      }
-      FailingWalk::Arm();
-      EXPECT_EQ(kResultNoMemory, WalkDirectory("K:", 1));
-      RecordStoreRelease();
-      live = FailingWalk::Live();
-    }
-    EXPECT_FALSE(FailingWalk::Stalled());
-    EXPECT_EQ(0, live) << "blocks never given back";
-  }
+void BornAtTheEpoch(int, const char*, struct statx* info) {
+  info->stx_mask |= STATX_BTIME;
+  info->stx_btime.tv_sec = 0;
+  info->stx_btime.tv_nsec = 0;
+}
 
-  void BornAtTheEpoch(int, const char*, struct statx* info) {
-    info->stx_mask |= STATX_BTIME;
-    info->stx_btime.tv_sec = 0;
-    info->stx_btime.tv_nsec = 0;
-  }
+// File systems made from an image give every file that came with it a birth
+// time of 1970-01-01 00:00:00: no birth time at all.
+TEST_F(WalkTest, BirthTimeOfTheEpochIsNone) {
+  platform::FindEntry entry;
+  gAfterStatx = BornAtTheEpoch;
+  platform::FindHandle* search = platform::FindFirst("K:\\d0\\g0", &entry);
+  gAfterStatx = nullptr;
+  ASSERT_NE(nullptr, search);
+  platform::FindEnd(search);
+  EXPECT_NE(0u, platform::Ticks(entry.lastWriteTime));
+  EXPECT_EQ(platform::Ticks(entry.lastWriteTime),
+            platform::Ticks(entry.creationTime));
+}
 
-  // File systems made from an image give every file that came with it a birth
-  // time of 1970-01-01 00:00:00: no birth time at all.
-  TEST_F(WalkTest, BirthTimeOfTheEpochIsNone) {
-    platform::FindEntry entry;
-    gAfterStatx = BornAtTheEpoch;
-    platform::FindHandle* search = platform::FindFirst("K:\\d0\\g0", &entry);
-    gAfterStatx = nullptr;
-    ASSERT_NE(nullptr, search);
-    platform::FindEnd(search);
-    EXPECT_NE(0u, platform::Ticks(entry.lastWriteTime));
-    EXPECT_EQ(platform::Ticks(entry.lastWriteTime),
-              platform::Ticks(entry.creationTime));
-  }
+// The lowest descriptor not open: opens fail once the limit is set there.
+int LowestFreeDescriptor() {
+  int descriptor = 0;
+  while (fcntl(descriptor, F_GETFD) != -1) ++descriptor;
+  return descriptor;
+}
 
-  // The lowest descriptor not open: opens fail once the limit is set there.
-  int LowestFreeDescriptor() {
-    int descriptor = 0;
-    while (fcntl(descriptor, F_GETFD) != -1) ++descriptor;
-    return descriptor;
-  }
-
-  // However deep the tree, one free descriptor is enough to walk it whole,
-  // serially or with workers; with none the walk fails rather than leave the
-  // drive empty.
-  TEST_F(WalkTest, OneFreeDescriptorWalksADeepChainAndNoneFailsTheWalk) {
+// However deep the tree, one free descriptor is enough to walk it whole,
+// serially or with workers; with none the walk fails rather than leave the
+// drive empty.
+TEST_F(WalkTest, OneFreeDescriptorWalksADeepChainAndNoneFailsTheWalk) {
 #ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizers need descriptors of their own";
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
 #endif
-    namespace fs = std::filesystem;
-    fs::path chain = fs::path(temp_.Path()) / "chain";
-    fs::path level = chain;
-    for (int i = 0; i < 60; ++i) {
-      level /= "c";
-      fs::create_directories(level);
-      std::ofstream(level / ("f" + std::to_string(i)));
-    }
-    Install("L fixed " + chain.string() + "\n");
-    auto [result, serial] = WalkOf("L:", 0);
-    ASSERT_EQ(kResultWritten, result);
-    ASSERT_EQ(60u, PathsOf(serial).size());
-    struct rlimit before;
-    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
-    struct rlimit tight = before;
-    for (unsigned workers : {0u, 3u}) {
-      tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
-      ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
-      auto oneFree = WalkOf("L:", workers);
-      tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor());
-      ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
-      auto noneFree = WalkOf("L:", workers);
-      setrlimit(RLIMIT_NOFILE, &before);
-      EXPECT_EQ(kResultWritten, oneFree.first) << workers;
-      EXPECT_TRUE(serial == oneFree.second)
-          << PathsOf(oneFree.second).size() << " records, workers " << workers;
-      EXPECT_EQ(kWalkNoDescriptors, noneFree.first) << workers;
-    }
+  namespace fs = std::filesystem;
+  fs::path chain = fs::path(temp_.Path()) / "chain";
+  fs::path level = chain;
+  for (int i = 0; i < 60; ++i) {
+    level /= "c";
+    fs::create_directories(level);
+    std::ofstream(level / ("f" + std::to_string(i)));
+  }
+  Install("L fixed " + chain.string() + "\n");
+  auto [result, serial] = WalkOf("L:", 0);
+  ASSERT_EQ(kResultWritten, result);
+  ASSERT_EQ(60u, PathsOf(serial).size());
+  struct rlimit before;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
+  struct rlimit tight = before;
+  for (unsigned workers : {0u, 3u}) {
+    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    auto oneFree = WalkOf("L:", workers);
+    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor());
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    auto noneFree = WalkOf("L:", workers);
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(kResultWritten, oneFree.first) << workers;
+    EXPECT_TRUE(serial == oneFree.second)
+        << PathsOf(oneFree.second).size() << " records, workers " << workers;
+    EXPECT_EQ(kWalkNoDescriptors, noneFree.first) << workers;
+  }
+}
 
-    // The moves of a walk that fails while its worker holds tasks, made in one
-    // order whatever the machine's load: the walk fails at its first record
-    // (the record store is full and cannot grow); by then the worker has read
-    // ahead at least one directory the walk will not enter, and is stopped in
-    // the middle of reading a subdirectory of it, to go on only once the walk
-    // waits for it to end.  Every block the walk takes must be given back.
-    class FailingWalk {
-     public:
-      // The worker is held at its fourth list: it has read a subdirectory of
-      // the drive and that subdirectory's own subdirectory by then.
-      static constexpr int kHeldAtList = 4;
-      static constexpr auto kPatience = std::chrono::seconds(30);
+// A run confined to one processor (taskset, a container's CPU set) counts
+// one, not every processor of the machine: workers beyond it would only
+// take turns with the walk.
+TEST(ProcessorCount, CountsOnlyTheProcessorsTheProcessMayRunOn) {
+  cpu_set_t allowed;
+  ASSERT_EQ(0, sched_getaffinity(0, sizeof allowed, &allowed));
+  int first = 0;
+  while (!CPU_ISSET(first, &allowed)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(0, sched_setaffinity(0, sizeof one, &one));
+  unsigned confined = platform::ProcessorCount();
+  sched_setaffinity(0, sizeof allowed, &allowed);
+  EXPECT_EQ(1u, confined);
+  EXPECT_EQ(static_cast<unsigned>(CPU_COUNT(&allowed)),
+            platform::ProcessorCount());
+}
 
-      FailingWalk() {
-        walk_ = std::this_thread::get_id();
-        walkTask_ = static_cast<pid_t>(syscall(SYS_gettid));
-        workerLists_ = 0;
-        armed_ = queued_ = held_ = failed_ = stalled_ = false;
-        live_ = 0;
-        memory::SetAllocator(Allocate, Release);
-      }
-      ~FailingWalk() { memory::SetAllocator(nullptr); }
-
-      // From now on the record store cannot grow.
-      static void Arm() { armed_ = true; }
-      static long Live() { return live_; }
-      static bool Stalled() { return stalled_; }
-
-     private:
-      static constexpr size_t kChunkBytes = sizeof(ListChunk) + kListChunkSize;
-
-      static void* Allocate(size_t size) {
-        std::unique_lock<std::mutex> lock(lock_);
-        if (std::this_thread::get_id() != walk_) {
-          if (size == kChunkBytes && ++workerLists_ == kHeldAtList) Hold(lock);
-        } else if (size == kBlockSize && armed_) {
-          // The store is full: fail the walk once the worker is held.
-          Await(lock, [] { return held_; });
-          failed_ = true;
-          return nullptr;
-        } else if (size == kChunkBytes && queued_) {
-          // The walk reads a list itself, perhaps while it waits for the
-          // worker: it goes on once the worker has gone on to its next list, or
-          // is held (in a directory the walk does not reach).
-          int seen = workerLists_;
-          Await(lock, [seen] { return workerLists_ > seen || held_; });
-        } else if (size != kChunkBytes && armed_) {
-          queued_ = true;  // the walk has handed the worker its first tasks
-        }
-        lock.unlock();
-        void* block = ::operator new(size, std::nothrow);
-        if (block != nullptr) ++live_;
-        return block;
-      }
-
-      static void Release(void* block) {
-        if (block != nullptr) --live_;
-        ::operator delete(block);
-      }
-
-      // Holds the worker until the failed walk waits for it to end.
-      static void Hold(std::unique_lock<std::mutex>& lock) {
-        held_ = true;
-        wake_.notify_all();
-        Await(lock, [] { return failed_ && WalkSleeps(); });
-      }
-
-      // The walk's thread sleeps only when it waits for the worker to end: it
-      // takes every lock without contention while the worker is held.
-      static bool WalkSleeps() {
-        std::ifstream stat("/proc/self/task/" + std::to_string(walkTask_) +
-                           "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)),
-                         std::istreambuf_iterator<char>());
-        size_t end = text.rfind(')');
-        return end != std::string::npos && end + 2 < text.size() &&
-               text[end + 2] == 'S';
-      }
-
-      template <typename Ready>
-      static void Await(std::unique_lock<std::mutex>& lock, Ready ready) {
-        auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (!ready()) {
-          if (std::chrono::steady_clock::now() > deadline) {
-            stalled_ = true;
-            return;
-          }
-          wake_.wait_for(lock, std::chrono::milliseconds(1));
-        }
-        wake_.notify_all();
-      }
-
-      static inline std::mutex lock_;
-      static inline std::condition_variable wake_;
-      static inline std::thread::id walk_;
-      static inline pid_t walkTask_ = 0;
-      static inline int workerLists_ = 0;
-      static inline bool armed_ = false;
-      static inline bool queued_ = false;
-      static inline bool held_ = false;
-      static inline bool failed_ = false;
-      static inline bool stalled_ = false;
-      static inline std::atomic<long> live_{0};
-    };
-
-    // A failed walk drops the read-aheads of the directories it did not visit,
-    // whichever state they are in (queued, read, being read), and frees them.
-    TEST_F(WalkTest, FailedWalkFreesWhatTheWorkerReadAhead) {
-      long live;
-      {
-        FailingWalk failing;
-        ASSERT_TRUE(RecordStoreOpen());
-        // Fills the store to within less than the smallest record of the walk.
-        platform::FindEntry entry = {};
-        char name[200];
-        memset(name, 'n', sizeof name);
-        size_t room = kBlockSize;
-        while (room >= record::Size(2, 1)) {
-          size_t length = room - record::Size(2, 0);
-          if (length > sizeof name) length = sizeof name;
-          ASSERT_EQ(kResultWritten,
-                    RecordStoreAppend("K:", 2, name, length, entry));
-          room -= record::Size(2, length);
-        }
-        FailingWalk::Arm();
-        EXPECT_EQ(kResultNoMemory, WalkDirectory("K:", 1));
-        RecordStoreRelease();
-        live = FailingWalk::Live();
-      }
-      EXPECT_FALSE(FailingWalk::Stalled());
-      EXPECT_EQ(0, live) << "blocks never given back";
-    }
-
-    // A run confined to one processor (taskset, a container's CPU set) counts
-    // one, not every processor of the machine: workers beyond it would only
-    // take turns with the walk.
-    TEST(ProcessorCount, CountsOnlyTheProcessorsTheProcessMayRunOn) {
-      cpu_set_t allowed;
-      ASSERT_EQ(0, sched_getaffinity(0, sizeof allowed, &allowed));
-      int first = 0;
-      while (!CPU_ISSET(first, &allowed)) ++first;
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(first, &one);
-      ASSERT_EQ(0, sched_setaffinity(0, sizeof one, &one));
-      unsigned confined = platform::ProcessorCount();
-      sched_setaffinity(0, sizeof allowed, &allowed);
-      EXPECT_EQ(1u, confined);
-      EXPECT_EQ(static_cast<unsigned>(CPU_COUNT(&allowed)),
-                platform::ProcessorCount());
-    }
-
-  }  // namespace
+}  // namespace
