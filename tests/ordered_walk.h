@@ -144,9 +144,13 @@ class FailingWalk : public OrderedWalk {
     if (!OnWalkThread()) {
       if (size == kChunkBytes && ++workerLists_ == kHeldAtList) Hold(lock);
     } else if (size == kBlockSize && armed_) {
-      // The store is full: fail the walk once the worker is held.
+      // The store is full: fail the walk once the worker is held.  Nor do
+      // the workers give way to the walk (as they would for its memory): the
+      // walk fails with its worker holding tasks, as it does for want of
+      // descriptors.
       Await(lock, [] { return held_; });
       failed_ = true;
+      memory::SetReclaimer(nullptr);
       return nullptr;
     } else if (size == kChunkBytes && queued_) {
       // The walk reads a list itself, perhaps while it waits for the
