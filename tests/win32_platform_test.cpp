@@ -44,6 +44,19 @@ TEST(Win32Platform, ProcessorCountIsThatOfTheProcessAffinity) {
   EXPECT_EQ(allowed, platform::ProcessorCount());
 }
 
+// The drive specification is upper-cased as CharUpperA does it, for every
+// byte (ASCII too takes a way of its own, without user32).
+TEST(Win32Platform, UpperCaseIsCharUpperA) {
+  for (int byte = 1; byte < 256; ++byte) {
+    char text[] = {'a', static_cast<char>(byte), 'z', '\0'};
+    char expected[sizeof text];
+    memcpy(expected, text, sizeof text);
+    CharUpperA(expected);
+    platform::UpperCase(text);
+    EXPECT_STREQ(expected, text) << "byte " << byte;
+  }
+}
+
 TEST(Win32Platform, DirectoryIdOfDriveRootAndItsSpelling) {
   // `C:` alone names the drive's current directory: make that another
   // directory than the root, so that only reading `C:` as `C:\` passes.

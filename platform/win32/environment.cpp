@@ -38,6 +38,29 @@ uint32_t EnvironmentVariable(const char* name, char* buffer, uint32_t size) {
   return GetEnvironmentVariableA(name, buffer, size);
 }
 
-void UpperCase(char* text) { CharUpperA(text); }
+void UpperCase(char* text) {
+  // Every ANSI code page spells ASCII as itself, and CharUpperA's casing is
+  // the file system's, the same in every locale: ASCII text needs no call.
+  // user32 is loaded only for other text, as loading it costs a console
+  // program more than a small walk does (a window station, gdi32).
+  size_t length = 0;
+  for (; text[length] != '\0'; ++length) {
+    if (static_cast<unsigned char>(text[length]) >= 0x80) break;
+  }
+  if (text[length] == '\0') {
+    for (char* at = text; *at != '\0'; ++at) {
+      if (*at >= 'a' && *at <= 'z') *at = static_cast<char>(*at - 'a' + 'A');
+    }
+    return;
+  }
+  using CharUpperFunction = LPSTR(WINAPI*)(LPSTR);
+  HMODULE user32 = LoadLibraryA("user32.dll");
+  auto charUpper =
+      user32 != nullptr
+          ? reinterpret_cast<CharUpperFunction>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "CharUpperA")))
+          : nullptr;
+  if (charUpper != nullptr) charUpper(text);
+}
 
 }  // namespace platform
