@@ -658,6 +658,15 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                                            windows_path(out + "/kavelo.dbs"),
                                            "-Q"),
                  os.path.join(out, "kavelo.dbs"), "Wine, CPU 0"),
+        ]
+        if args.baseline_exe:
+            tools.append(Tool(
+                "kavelo.exe, before",
+                wine.pinned(args.baseline_exe, "-L" + LETTER, "-D",
+                            windows_path(out + "/kavelo-before.dbs"), "-Q"),
+                os.path.join(out, "kavelo-before.dbs"),
+                "--baseline-exe, Wine, CPU 0"))
+        tools += [
             Tool("reference walker (Win32)", wine.pinned(
                 ref_exe, LETTER + ":", windows_path(out + "/reference-win32.dbs")),
                 os.path.join(out, "reference-win32.dbs"),
@@ -696,6 +705,8 @@ def parse(argv):
                         "(default: build it with the release preset)")
     parser.add_argument("--baseline", help="an earlier native kavelo, timed "
                         "beside the one under test in the same rounds")
+    parser.add_argument("--baseline-exe", help="an earlier kavelo.exe, timed "
+                        "beside the one under test in the same Wine rounds")
     parser.add_argument("--kavelo-exe", help="the kavelo.exe to time "
                         "(default: build it with the release-win32 preset)")
     parser.add_argument("--work", default=os.path.join(TOP, "build", "bench"),
