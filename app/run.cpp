@@ -61,7 +61,8 @@ uint32_t BuildDatabase(const char* databasePath,
   SpillOwner spill;
   SpillStart(databasePath);
 
-  unsigned workers = ReadAheadWorkers(platform::ProcessorCount());
+  WorkersStart start;
+  unsigned workers = ReadAheadWorkers(platform::ProcessorCount(), &start);
 
   // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];
@@ -73,7 +74,8 @@ uint32_t BuildDatabase(const char* databasePath,
     if (decision == DriveDecision::Skip) continue;
     ExpectTheRest(collected, count, letter);
     root[2] = '\0';  // the walk starts at `X:`
-    if (WalkDirectory(root, workers) == 0 && count + 1 < sizeof collected) {
+    if (WalkDirectory(root, workers, start) == 0 &&
+        count + 1 < sizeof collected) {
       collected[count++] = *letter;
     }
   }
@@ -96,40 +98,54 @@ void SelectFixedDrives(const char* logicalDriveStrings,
 
 namespace {
 
-// The workers a KAVELO_THREADS of `setting` asks for, or `fallback` when it
-// is no number.  A number of any length counts: past the most, more digits
-// only mean more.
-unsigned WorkersSetting(const char* setting, unsigned fallback) {
-  if (*setting == '\0') return fallback;
+// Whether a KAVELO_THREADS of `setting` is a number, and then the workers
+// it asks for in `*workers`.  A number of any length counts: past the most,
+// more digits only mean more.
+bool WorkersSetting(const char* setting, unsigned* workers) {
+  if (*setting == '\0') return false;
   unsigned value = 0;
   const char* digit = setting;
   for (; *digit >= '0' && *digit <= '9'; ++digit) {
     if (value < kMaxReadAheadWorkers) value = value * 10 + (*digit - '0');
   }
-  if (*digit != '\0') return fallback;
-  return value < kMaxReadAheadWorkers ? value : kMaxReadAheadWorkers;
+  if (*digit != '\0') return false;
+  *workers = value < kMaxReadAheadWorkers ? value : kMaxReadAheadWorkers;
+  return true;
+}
+
+// Whether KAVELO_THREADS asks for a number of workers, and then how many.
+bool AskedWorkers(unsigned* workers) {
+  char buffer[16];
+  uint32_t length =
+      platform::EnvironmentVariable("KAVELO_THREADS", buffer, sizeof buffer);
+  if (length == 0) return false;
+  if (length < sizeof buffer) return WorkersSetting(buffer, workers);
+  // Longer than a count needs, yet perhaps still a number: read it whole.
+  // `length` is the size it needs, its NUL counted.
+  auto* whole = static_cast<char*>(memory::Allocate(length));
+  if (whole == nullptr) return false;
+  bool asked = false;
+  uint32_t read =
+      platform::EnvironmentVariable("KAVELO_THREADS", whole, length);
+  if (read > 0 && read < length) asked = WorkersSetting(whole, workers);
+  memory::Release(whole);
+  return asked;
 }
 
 }  // namespace
 
-unsigned ReadAheadWorkers(unsigned processors) {
-  unsigned fallback =
-      processors < kMaxReadAheadWorkers ? processors : kMaxReadAheadWorkers;
-  char buffer[16];
-  uint32_t length =
-      platform::EnvironmentVariable("KAVELO_THREADS", buffer, sizeof buffer);
-  if (length == 0) return fallback;
-  if (length < sizeof buffer) return WorkersSetting(buffer, fallback);
-  // Longer than a count needs, yet perhaps still a number: read it whole.
-  // `length` is the size it needs, its NUL counted.
-  auto* whole = static_cast<char*>(memory::Allocate(length));
-  if (whole == nullptr) return fallback;
-  unsigned workers = fallback;
-  uint32_t read =
-      platform::EnvironmentVariable("KAVELO_THREADS", whole, length);
-  if (read > 0 && read < length) workers = WorkersSetting(whole, fallback);
-  memory::Release(whole);
-  return workers;
+unsigned ReadAheadWorkers(unsigned processors, WorkersStart* start) {
+  unsigned workers;
+  // Workers asked for start at once, on one processor too: the setting
+  // means the same everywhere, and KAVELO_THREADS=1 still reads ahead from
+  // the first directory, as before.
+  *start = WorkersStart::kAtOnce;
+  if (AskedWorkers(&workers)) return workers;
+  // On one processor a worker only takes the walk's processor while reads
+  // are quick, and handing it lists costs the walk some 4% warm: it starts
+  // only once reads wait on the disk, where it overlaps them.
+  if (processors <= 1) *start = WorkersStart::kWhenReadsSlow;
+  return processors < kMaxReadAheadWorkers ? processors : kMaxReadAheadWorkers;
 }
 
 const char* ResultMessage(uint32_t result) {

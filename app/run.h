@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "database/result.h"
+#include "database/walk.h"
 
 // Program-wide: set by -Q; a drive that is not ready is then skipped without
 // asking.
@@ -24,8 +25,9 @@ void SelectFixedDrives(const char* logicalDriveStrings,
 
 // The number of read-ahead workers for the walk: KAVELO_THREADS when it is a
 // number, 0 meaning none; otherwise one per processor.  Never more than the
-// walk takes.
-unsigned ReadAheadWorkers(unsigned processors);
+// walk takes.  `*start` says when they start: at once, but on one processor
+// and not asked for, once the walk's reads turn slow.
+unsigned ReadAheadWorkers(unsigned processors, WorkersStart* start);
 
 // The message printed for a run result (`%s` is the database path), or null.
 const char* ResultMessage(uint32_t result);

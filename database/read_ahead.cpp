@@ -76,6 +76,9 @@ unsigned gReadingLimit = 1;
 // takes longer than a cold one of ten.
 uint32_t gEntryNanos = 0;
 constexpr uint32_t kSlowEntry = 6000;
+// Workers that wait for the walk's own reads to turn slow before they start.
+unsigned gWaitingWorkers = 0;
+uint64_t (*gClock)() = nullptr;
 // A directory's open and reads cost about as much as this many entries.
 constexpr uint32_t kDirectoryAsEntries = 4;
 bool gWalkWaiting = false;
@@ -218,11 +221,8 @@ Batch MakeBatch(const char* directory, size_t length, DirectoryList* list,
 // Folds a read of `entries` entries that took `took` into the mean.  A read
 // counts at most a few times the threshold, so that one slow read (a page
 // fault, a moment without a processor) cannot tip the mean alone.
-void NoteReadTime(std::chrono::steady_clock::duration took, uint32_t entries) {
+void NoteReadTime(uint64_t nanos, uint32_t entries) {
   constexpr uint64_t kLongest = 4 * kSlowEntry;
-  // A steady clock never goes back: the count is not negative.
-  uint64_t nanos = static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
   uint64_t perEntry = nanos / (entries + kDirectoryAsEntries);
   uint32_t sample =
       static_cast<uint32_t>(perEntry < kLongest ? perEntry : kLongest);
@@ -234,10 +234,10 @@ void NoteReadTime(std::chrono::steady_clock::duration took, uint32_t entries) {
 // walk dropped the task meanwhile.
 void ReadTask(AheadTask* task, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
-  auto started = std::chrono::steady_clock::now();
+  uint64_t started = ReadAheadNow();
   ListRead read =
       ReadDirectoryList(task->pattern, &task->expected, &task->list);
-  auto took = std::chrono::steady_clock::now() - started;
+  uint64_t took = ReadAheadNow() - started;
   Batch batch;
   if (read == ListRead::kRead) {
     batch = MakeBatch(task->pattern, task->length, &task->list, false);
@@ -387,16 +387,7 @@ bool GiveWay() {
   return true;
 }
 
-}  // namespace
-
-unsigned ReadAheadStart(unsigned workers) {
-  if (workers > kMaxReadAheadWorkers) workers = kMaxReadAheadWorkers;
-  unsigned processors = platform::ProcessorCount();
-  gReadingLimit = processors > 1 ? processors - 1 : 1;
-  gEntryNanos = 0;
-  gStopping = false;
-  gWalkThread = std::this_thread::get_id();
-  gWorkers = 0;
+void StartWorkers(unsigned workers) {
   while (gWorkers < workers) {
     // The one place a thread starts: a thread the system will not give
     // means one worker fewer, down to none, which is the serial walk.
@@ -407,10 +398,53 @@ unsigned ReadAheadStart(unsigned workers) {
   // No worker ends before it is stopped, under the lock.
   gWorkersWorking = gWorkers;
   if (gWorkers != 0) memory::SetReclaimer(GiveWay);
+}
+
+}  // namespace
+
+unsigned ReadAheadStart(unsigned workers, WorkersStart start) {
+  if (workers > kMaxReadAheadWorkers) workers = kMaxReadAheadWorkers;
+  unsigned processors = platform::ProcessorCount();
+  gReadingLimit = processors > 1 ? processors - 1 : 1;
+  gEntryNanos = 0;
+  gStopping = false;
+  gWalkThread = std::this_thread::get_id();
+  gWorkers = 0;
+  gWaitingWorkers = 0;
+  if (start == WorkersStart::kWhenReadsSlow) {
+    gWaitingWorkers = workers;
+  } else {
+    StartWorkers(workers);
+  }
   return gWorkers;
 }
 
+bool ReadAheadWaitsForSlowReads() { return gWaitingWorkers != 0; }
+
+// Only the walk's thread notes its reads, and no worker runs yet: the mean
+// needs no lock.
+void ReadAheadNoteWalkRead(uint64_t nanos, uint32_t entries) {
+  if (gWaitingWorkers == 0) return;
+  NoteReadTime(nanos, entries);
+  if (gEntryNanos <= kSlowEntry) return;
+  unsigned workers = gWaitingWorkers;
+  gWaitingWorkers = 0;
+  StartWorkers(workers);
+}
+
+uint64_t ReadAheadNow() {
+  if (gClock != nullptr) return gClock();
+  // A steady clock never goes back: the count is not negative.
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+void SetReadAheadClock(uint64_t (*clock)()) { gClock = clock; }
+
 void ReadAheadStop() {
+  gWaitingWorkers = 0;
   memory::SetReclaimer(nullptr);
   if (gWorkers == 0) return;
   StopWorkers();

@@ -18,16 +18,34 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "database/directory_list.h"
+#include "database/walk.h"
 
 // Workers at most, whatever is asked.
 constexpr unsigned kMaxReadAheadWorkers = 8;
 
 // Starts up to `workers` workers (at most kMaxReadAheadWorkers) and returns
 // how many started: a thread that cannot be started means fewer.  With none
-// the other calls do nothing.
-unsigned ReadAheadStart(unsigned workers);
+// the other calls do nothing.  With WorkersStart::kWhenReadsSlow none starts
+// yet: ReadAheadNoteWalkRead starts them once the walk's reads turn slow.
+unsigned ReadAheadStart(unsigned workers, WorkersStart start);
+
+// Whether workers wait for the walk's reads to turn slow: the walk then
+// times its own reads for ReadAheadNoteWalkRead.
+bool ReadAheadWaitsForSlowReads();
+
+// Notes that the walk read a directory of `entries` entries itself, taking
+// `nanos` of its own (what the reads of the directories below took left
+// out), and starts the workers waited for once reads are slow.
+void ReadAheadNoteWalkRead(uint64_t nanos, uint32_t entries);
+
+// The clock that reads are timed by, in nanoseconds: the steady clock, or
+// `clock` (null: the steady clock again), so that tests can make reads slow
+// or quick at will.
+uint64_t ReadAheadNow();
+void SetReadAheadClock(uint64_t (*clock)());
 
 // Drops whatever is still queued and waits for the workers to end.
 void ReadAheadStop();

@@ -182,12 +182,23 @@ uint32_t Visit(const char* directory, size_t length, char* buffer,
   return WalkLevel(buffer, childLength, &child, linked, ahead, &expected);
 }
 
+// The time that the walk's timed searches took of their own, all added up:
+// what a search took with its sub-walks open, less what was added here
+// meanwhile, is its directory's own.
+uint64_t gSearchNanos = 0;
+
 // Walks a directory entry by entry, its search open while the walk
 // descends: the serial walk, and the way when no memory is left for the
-// directory's list.  `buffer` holds the search pattern.
+// directory's list.  `buffer` holds the search pattern.  While workers wait
+// for slow reads, the search is timed: two clock reads a directory, none an
+// entry.
 uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
                     const Level* self, LinkedDirectories* linked,
                     const platform::ExpectedDirectory* expected) {
+  bool timed = ReadAheadWaitsForSlowReads();
+  uint64_t started = timed ? ReadAheadNow() : 0;
+  uint64_t below = gSearchNanos;
+  uint32_t entries = 0;
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry, expected);
   if (search == nullptr &&
@@ -198,7 +209,7 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
   }
   if (search == nullptr) return AfterSearchFailed();
   uint32_t result = kResultWritten;
-  for (;;) {
+  for (;; ++entries) {
     size_t nameLength;
     const char* name = EntryName(entry, &nameLength);
     // Skips "." and "..", which the search reports too, and every other
@@ -214,6 +225,13 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
     }
   }
   platform::FindEnd(search);
+  // Once the workers started, the sub-walks were not all timed: the sum
+  // means nothing any more, and nothing waits for it.
+  if (timed && ReadAheadWaitsForSlowReads()) {
+    uint64_t own = ReadAheadNow() - started - (gSearchNanos - below);
+    gSearchNanos += own;
+    ReadAheadNoteWalkRead(own, entries);
+  }
   return result;
 }
 
@@ -288,8 +306,9 @@ const char* EntryName(const platform::FindEntry& entry, size_t* length) {
   return entry.name;
 }
 
-uint32_t WalkDirectory(const char* directory, unsigned workers) {
-  ReadAheadStart(workers);
+uint32_t WalkDirectory(const char* directory, unsigned workers,
+                       WorkersStart start) {
+  ReadAheadStart(workers, start);
   Level root = {nullptr, directory, false, false, {}};
   LinkedDirectories linked;
   uint32_t result =

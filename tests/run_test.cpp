@@ -50,28 +50,36 @@ TEST(ResultMessage, OnlyFailuresSaySomething) {
 }
 
 // KAVELO_THREADS, read as the run reads it: a number of any length counts.
+// On one processor the workers not asked for wait for slow reads.
 TEST(ReadAheadWorkers, SettingOrOnePerProcessorAtMostEight) {
+  constexpr WorkersStart kNow = WorkersStart::kAtOnce;
+  constexpr WorkersStart kSlow = WorkersStart::kWhenReadsSlow;
   struct Case {
     const char* setting;
     unsigned processors;
     unsigned workers;
+    WorkersStart start;
   };
   const Case cases[] = {
-      {nullptr, 2, 2},
-      {nullptr, 64, 8},
-      {"0", 4, 0},
-      {"3", 1, 3},
-      {"99", 1, 8},
-      {"00012", 1, 8},
-      {"x", 2, 2},
-      {"", 2, 2},
-      {"2x", 1, 1},
-      {"-1", 3, 3},
-      {"000000000000003", 1, 3},  // the longest that fits a short buffer
-      {"0000000000000003", 1, 3},
-      {"12345678901234567890", 1, 8},
-      {"00000000000000000000000000000000000000005", 1, 5},
-      {"1234567890123456789x", 2, 2},
+      {nullptr, 2, 2, kNow},
+      {nullptr, 64, 8, kNow},
+      {nullptr, 1, 1, kSlow},
+      {"0", 4, 0, kNow},
+      {"1", 1, 1, kNow},
+      {"3", 1, 3, kNow},
+      {"99", 1, 8, kNow},
+      {"00012", 1, 8, kNow},
+      {"x", 2, 2, kNow},
+      {"x", 1, 1, kSlow},
+      {"", 2, 2, kNow},
+      {"2x", 1, 1, kSlow},
+      {"-1", 3, 3, kNow},
+      {"000000000000003", 1, 3, kNow},  // the longest that fits a short buffer
+      {"0000000000000003", 1, 3, kNow},
+      {"12345678901234567890", 1, 8, kNow},
+      {"00000000000000000000000000000000000000005", 1, 5, kNow},
+      {"1234567890123456789x", 2, 2, kNow},
+      {"1234567890123456789x", 1, 1, kSlow},
   };
   ScopedEnvironment environment;
   for (const Case& c : cases) {
@@ -80,7 +88,10 @@ TEST(ReadAheadWorkers, SettingOrOnePerProcessorAtMostEight) {
     } else {
       environment.Unset("KAVELO_THREADS");
     }
-    EXPECT_EQ(c.workers, ReadAheadWorkers(c.processors))
+    WorkersStart start = c.start == kNow ? kSlow : kNow;
+    EXPECT_EQ(c.workers, ReadAheadWorkers(c.processors, &start))
         << (c.setting != nullptr ? c.setting : "unset");
+    EXPECT_EQ(c.start, start) << (c.setting != nullptr ? c.setting : "unset")
+                              << " on " << c.processors;
   }
 }

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
+#include "database/read_ahead.h"
 #include "database/record.h"
 #include "database/record_store.h"
 #include "database/result.h"
@@ -83,13 +85,14 @@ class WalkTest : public ::testing::Test {
     ASSERT_TRUE(platform::Initialize(message, sizeof message)) << message;
   }
 
-  // The records of a walk of K: with `workers`, every `period`-th allocation
-  // of the walk failing (0: none).
-  std::string Walk(unsigned workers, int period) {
+  // The records of a walk of K: with `workers` started as `start`, every
+  // `period`-th allocation of the walk failing (0: none).
+  std::string Walk(unsigned workers, int period,
+                   WorkersStart start = WorkersStart::kAtOnce) {
     EXPECT_TRUE(RecordStoreOpen());
     gPeriod = period;
     if (period != 0) memory::SetAllocator(FailEvery);
-    EXPECT_EQ(kResultWritten, WalkDirectory("K:", workers));
+    EXPECT_EQ(kResultWritten, WalkDirectory("K:", workers, start));
     memory::SetAllocator(nullptr);
     CollectingSink sink;
     EXPECT_TRUE(RecordStoreDrain(sink.Sink()));
@@ -111,6 +114,54 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
       EXPECT_EQ(serial, Walk(workers, period)) << workers << " " << period;
     }
   }
+}
+
+// The read-ahead's clock in the test below: each reading a step on.
+std::atomic<uint64_t> gNow{0};
+std::atomic<uint64_t> gStep{0};
+uint64_t SteppingClock() { return gNow += gStep; }
+
+// What the walk's thread saw of its workers, before and after reads turned
+// slow: at the gSlowAt-th subdirectory of the drive's root (0: never).
+std::thread::id gWalkThread;
+int gSlowAt;
+int gSubdirectories;
+bool gWorkersWhileQuick;
+bool gWorkersWhileSlow;
+
+void WatchWorkers(int, const char* path, struct statx*) {
+  if (std::this_thread::get_id() != gWalkThread) return;
+  bool running = ReadAheadRunning();
+  (gStep == 0 ? gWorkersWhileQuick : gWorkersWhileSlow) |= running;
+  const char* slash = strrchr(path, '/');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  // A millisecond a reading: every directory read from here on is slow.
+  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) gStep = 1000000;
+}
+
+// Workers waiting for slow reads start only once the walk's own reads turn
+// slow, mid-walk, where the serial walk has searches open at every level
+// above: the records are the serial walk's either way.
+TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsAreSlow) {
+  std::string serial = Walk(0, 0);
+  gWalkThread = std::this_thread::get_id();
+  SetReadAheadClock(SteppingClock);
+  gAfterStatx = WatchWorkers;
+  for (int slowAt : {0, 5}) {
+    SCOPED_TRACE(slowAt);
+    gStep = 0;
+    gSlowAt = slowAt;
+    gSubdirectories = 0;
+    gWorkersWhileQuick = false;
+    gWorkersWhileSlow = false;
+    std::string lazy = Walk(1, 0, WorkersStart::kWhenReadsSlow);
+    ASSERT_EQ(30, gSubdirectories);
+    EXPECT_FALSE(gWorkersWhileQuick);
+    EXPECT_EQ(slowAt != 0, gWorkersWhileSlow);
+    EXPECT_TRUE(serial == lazy) << lazy.size() << " bytes";
+  }
+  gAfterStatx = nullptr;
+  SetReadAheadClock(nullptr);
 }
 
 // A directory the walk cannot open while its workers hold every descriptor
