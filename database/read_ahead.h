@@ -38,7 +38,8 @@ bool ReadAheadWaitsForSlowReads();
 
 // Notes that the walk read a directory of `entries` entries itself, taking
 // `nanos` of its own (what the reads of the directories below took left
-// out), and starts the workers waited for once reads are slow.
+// out), and starts the workers waited for once enough of the last
+// directories were slow to read.
 void ReadAheadNoteWalkRead(uint64_t nanos, uint32_t entries);
 
 // The clock that reads are timed by, in nanoseconds: the steady clock, or

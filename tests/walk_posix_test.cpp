@@ -116,7 +116,14 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
   }
 }
 
-// The read-ahead's clock in the test below: each reading a step on.
+// The read-ahead's clock in the test below: each reading a step on.  The
+// walk reads each directory between two readings, each directory below
+// between two more, so a quick step makes reads take 10 us (K:\d0\e, 12
+// entries) to 19 us (K:\d0, 13 entries and the sub-walk's step) an entry,
+// as warm reads do under Wine: slow by the mean, but not one slow
+// directory.  A slow step makes them take 62 to 118 us.
+constexpr uint64_t kQuickStep = 160000;
+constexpr uint64_t kSlowStep = 1000000;
 std::atomic<uint64_t> gNow{0};
 std::atomic<uint64_t> gStep{0};
 uint64_t SteppingClock() { return gNow += gStep; }
@@ -132,11 +139,11 @@ bool gWorkersWhileSlow;
 void WatchWorkers(int, const char* path, struct statx*) {
   if (std::this_thread::get_id() != gWalkThread) return;
   bool running = ReadAheadRunning();
-  (gStep == 0 ? gWorkersWhileQuick : gWorkersWhileSlow) |= running;
+  (gStep == kQuickStep ? gWorkersWhileQuick : gWorkersWhileSlow) |= running;
   const char* slash = strrchr(path, '/');
   const char* name = slash != nullptr ? slash + 1 : path;
-  // A millisecond a reading: every directory read from here on is slow.
-  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) gStep = 1000000;
+  // Every directory read from here on is slow.
+  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) gStep = kSlowStep;
 }
 
 // Workers waiting for slow reads start only once the walk's own reads turn
@@ -149,7 +156,7 @@ TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsAreSlow) {
   gAfterStatx = WatchWorkers;
   for (int slowAt : {0, 5}) {
     SCOPED_TRACE(slowAt);
-    gStep = 0;
+    gStep = kQuickStep;
     gSlowAt = slowAt;
     gSubdirectories = 0;
     gWorkersWhileQuick = false;
