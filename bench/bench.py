@@ -671,6 +671,12 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                 ref_exe, LETTER + ":", windows_path(out + "/reference-win32.dbs")),
                 os.path.join(out, "reference-win32.dbs"),
                 "FindFirstFileA/FindNextFileA, Wine, CPU 0"),
+            Tool("reference, flushed (Win32)", wine.pinned(
+                ref_exe, LETTER + ":",
+                windows_path(out + "/reference-win32-flushed.dbs"), "flush"),
+                os.path.join(out, "reference-win32-flushed.dbs"),
+                "the same, written as kavelo writes: temporary file, "
+                "FlushFileBuffers, MoveFileEx"),
         ]
         files = check_equal(tools, wine.env, [None], CHECK_TIMEOUT)
         timed = hyperfine(tools, wine.env, args.wine_runs, 1,

@@ -11,7 +11,10 @@
 //   - times: the local bias now applies to every date; 0 for a local reading
 //     before 1900, -1 outside 1970..2038 in UTC or local.
 //
-//   ref_walk.exe X: OUT
+//   ref_walk.exe X: OUT [flush]
+//
+// With `flush` it writes as kavelo does: to a temporary file beside OUT,
+// flushed to the disk, then moved over OUT.
 #include <windows.h>
 
 #include <cstdint>
@@ -137,9 +140,15 @@ void Walk(const char* directory, size_t length, const Level* self) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || strlen(argv[1]) != 2 || argv[1][1] != ':') {
-    fprintf(stderr, "usage: ref_walk.exe X: OUT\n");
+  bool flush = argc == 4 && strcmp(argv[3], "flush") == 0;
+  if ((argc != 3 && !flush) || strlen(argv[1]) != 2 || argv[1][1] != ':') {
+    fprintf(stderr, "usage: ref_walk.exe X: OUT [flush]\n");
     return 2;
+  }
+  char written[kPathSize];
+  if (snprintf(written, sizeof written, flush ? "%s.tmp" : "%s", argv[2]) >=
+      static_cast<int>(sizeof written)) {
+    Fail("the output's name");
   }
   SetErrorMode(SEM_FAILCRITICALERRORS);
   FILETIME utc, local;
@@ -151,7 +160,7 @@ int main(int argc, char** argv) {
   int64_t now = static_cast<int64_t>(Ticks(utc) / ref::kTicksPerSecond) -
                 ref::kSeconds1601To1970;
 
-  gOut = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  gOut = CreateFileA(written, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (gOut == INVALID_HANDLE_VALUE) Fail("CreateFileA");
   uint8_t header[ref::kHeaderSize];
@@ -161,6 +170,12 @@ int main(int argc, char** argv) {
   Level root = {nullptr, argv[1], false, false, 0, 0};
   Walk(argv[1], 2, &root);
   gRecords.Finish();
+  if (flush && !FlushFileBuffers(gOut)) Fail("FlushFileBuffers");
   if (!CloseHandle(gOut)) Fail("CloseHandle");
+  if (flush &&
+      !MoveFileExA(written, argv[2],
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Fail("MoveFileExA");
+  }
   return 0;
 }
