@@ -128,14 +128,19 @@ uint32_t AfterSearchFailed() {
   }
 }
 
+// True when the search that just failed found no descriptor left and the
+// workers have now given theirs back: it is worth once more, after which
+// the caller resumes them.
+bool PausedForDescriptors() {
+  return platform::SearchError() == platform::kErrorTooManyOpenFiles &&
+         ReadAheadPause();
+}
+
 // FindNext, tried once more with the workers' descriptors given back when
 // it found none left.
 bool Next(platform::FindHandle* search, platform::FindEntry* entry) {
   if (platform::FindNext(search, entry)) return true;
-  if (platform::SearchError() != platform::kErrorTooManyOpenFiles ||
-      !ReadAheadPause()) {
-    return false;
-  }
+  if (!PausedForDescriptors()) return false;
   bool found = platform::FindNext(search, entry);
   ReadAheadResume();
   return found;
@@ -201,9 +206,7 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
   uint32_t entries = 0;
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry, expected);
-  if (search == nullptr &&
-      platform::SearchError() == platform::kErrorTooManyOpenFiles &&
-      ReadAheadPause()) {
+  if (search == nullptr && PausedForDescriptors()) {
     search = platform::FindFirst(buffer, &entry, expected);
     ReadAheadResume();
   }
