@@ -2,8 +2,6 @@
 // process without delete sharing until it is renamed over the path, and the
 // console's interrupts that delete the temporary file on their way out.
 #include <windows.h>
-// After windows.h, whose types it uses.
-#include <aclapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -14,8 +12,8 @@
 namespace platform {
 namespace {
 
-// Long enough for the `\\?\` form of a full path, or a link's target.
-constexpr DWORD kLongPathSize = 2048;
+using win32::kLongPathSize;
+
 // Names are random: a clash is all but impossible, and a run that keeps
 // meeting them has something else wrong with its directory.
 constexpr int kMaxAttempts = 1 << 16;
@@ -25,12 +23,6 @@ constexpr int kMaxAttempts = 1 << 16;
 constexpr DWORD kHeldWait = 10000;
 constexpr DWORD kFirstPause = 10;
 constexpr DWORD kLongestPause = 1000;
-// What the replaced file passes on besides its creation time and DACL, as
-// ReplaceFile does; read-only is not among them, as it would keep the next
-// run from replacing the database.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // The replacement under way, both names in the `\\?\` form: a temporary
 // name beside a path of 259 characters may be longer than MAX_PATH.  gHeld
@@ -47,17 +39,9 @@ bool gArmed = false;
 CRITICAL_SECTION gLock;
 bool gLockReady = false;
 
-// The file goes when its last handle closes: at the latest when the process
-// ends, however it ends.
-void MarkForDeletion(HANDLE file) {
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                             sizeof disposition);
-}
-
 BOOL WINAPI DeleteOnInterrupt(DWORD) {
   EnterCriticalSection(&gLock);
-  if (gArmed) MarkForDeletion(gHeld);
+  if (gArmed) win32::MarkForDeletion(gHeld);
   gArmed = false;
   // The lock stays taken until the process ends, so that the main thread
   // cannot move the file into place meanwhile; the system's own handler,
@@ -121,108 +105,19 @@ DWORD FollowLink() {
   return GetFileAttributesW(gTarget);
 }
 
-// What ReplaceFile would keep of the replaced file, given to the temporary
-// one: its creation time, some attributes, its DACL.  As with
-// REPLACEFILE_IGNORE_MERGE_ERRORS, what cannot be kept does not stop the
-// replacement.
-void TakeOverFrom(const WIN32_FILE_ATTRIBUTE_DATA& replaced) {
-  FILE_BASIC_INFO basic = {};
-  basic.CreationTime.LowPart = replaced.ftCreationTime.dwLowDateTime;
-  basic.CreationTime.HighPart =
-      static_cast<LONG>(replaced.ftCreationTime.dwHighDateTime);
-  basic.FileAttributes =
-      FILE_ATTRIBUTE_ARCHIVE | (replaced.dwFileAttributes & kKeptAttributes);
-  SetFileInformationByHandle(gHeld, FileBasicInfo, &basic, sizeof basic);
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR security = nullptr;
-  if (GetNamedSecurityInfoW(gTarget, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, &dacl, nullptr,
-                            &security) != ERROR_SUCCESS) {
-    return;
-  }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision;
-  GetSecurityDescriptorControl(security, &control, &revision);
-  // Inherited entries come from the directory again, as they would for the
-  // replaced file.
-  SECURITY_INFORMATION which =
-      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                       ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  if (dacl != nullptr) {
-    SetSecurityInfo(gHeld, SE_FILE_OBJECT, which, nullptr, nullptr, dacl,
-                    nullptr);
-  }
-  LocalFree(security);
-}
-
-// Renames what `file` (open with DELETE access) is to `name`, a `\\?\`
-// path, through its handle.
-bool Rename(HANDLE file, const wchar_t* name, bool replace) {
-  union {
-    FILE_RENAME_INFO info;
-    unsigned char
-        bytes[sizeof(FILE_RENAME_INFO) + kLongPathSize * sizeof(wchar_t)];
-  } rename = {};
-  rename.info.ReplaceIfExists = replace;
-  rename.info.FileNameLength =
-      static_cast<DWORD>(wcslen(name) * sizeof(wchar_t));
-  // The native form: `\??\` where the Win32 one has `\\?\`.
-  wcscpy(rename.info.FileName, name);
-  rename.info.FileName[1] = L'?';
-  return SetFileInformationByHandle(file, FileRenameInfo, &rename,
-                                    sizeof rename) != 0;
-}
-
-// Another program has gTarget open, which no rename may replace: it goes
-// aside, under a temporary name, for the held file to take its place, and is
-// deleted once no program has it open.  When the program has it open
-// without delete sharing, it cannot be moved: false, with
-// ERROR_SHARING_VIOLATION.
-bool MoveAsideAndIntoPlace() {
-  DWORD attributes = GetFileAttributesW(gTarget);
-  // A read-only file is not for replacing; a missing one, for trying again.
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) !=
-          0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-  }
-  HANDLE replaced = CreateFileW(
-      gTarget, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (replaced == INVALID_HANDLE_VALUE) return false;
-  // Named as this program's temporary files are: should the process end
-  // before it is deleted, the next run removes it.
-  size_t directory = static_cast<size_t>(wcsrchr(gTarget, L'\\') - gTarget) + 1;
-  wmemcpy(gScratch, gTarget, directory);
-  bool moved = win32::MakeTemporaryName(gScratch, directory, kLongPathSize) &&
-               Rename(replaced, gScratch, false);
-  DWORD error = GetLastError();
-  if (moved && !Rename(gHeld, gTarget, false)) {
-    error = GetLastError();
-    Rename(replaced, gTarget, false);
-    moved = false;
-  }
-  if (moved) MarkForDeletion(replaced);
-  CloseHandle(replaced);
-  SetLastError(error);
-  return moved;
-}
-
 // Renames the held file over gTarget through its own handle, which stays
 // open and unshared for deletion until the rename is done.  Lock held.
 bool MoveIntoPlace() {
   WIN32_FILE_ATTRIBUTE_DATA replaced;
   if (GetFileAttributesExW(gTarget, GetFileExInfoStandard, &replaced)) {
-    TakeOverFrom(replaced);
+    win32::TakeOverFrom(gHeld, gTarget, replaced);
   }
-  if (!Rename(gHeld, gTarget, true)) {
+  if (!win32::RenameByHandle(gHeld, gTarget, true)) {
     DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
       return false;
     }
-    if (!MoveAsideAndIntoPlace()) return false;
+    if (!win32::MoveAsideAndIntoPlace(gHeld, gTarget)) return false;
   }
   // The new name lasts once the file system has it.
   FlushFileBuffers(gHeld);
@@ -272,7 +167,7 @@ FileHandle* CreateReplacement(const char* path) {
         Arm();
       } else {
         error = GetLastError();
-        MarkForDeletion(held);
+        win32::MarkForDeletion(held);
         Disarm();
       }
     }
@@ -312,7 +207,7 @@ bool CommitReplacement() {
 
 void AbandonReplacement() {
   EnterCriticalSection(&gLock);
-  if (gArmed) MarkForDeletion(gHeld);
+  if (gArmed) win32::MarkForDeletion(gHeld);
   Disarm();
   LeaveCriticalSection(&gLock);
 }
