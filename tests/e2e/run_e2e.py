@@ -24,6 +24,8 @@ def main():
     parser.add_argument("--runner", choices=["native", "wine"], required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--prefix", help="Wine prefix to use (wine runner)")
+    parser.add_argument("--wine", default="wine", help="the Wine loader "
+                        "(wine runner; default: wine, for the 32-bit build)")
     parser.add_argument("--version", help="the version the usage text gives "
                         "(default: the project's, from CMakeLists.txt)")
     parser.add_argument("pattern", nargs="*", help="unittest name patterns")
@@ -35,7 +37,7 @@ def main():
         runner = native_runner.NativeRunner(program)
     else:
         import wine_runner
-        runner = wine_runner.WineRunner(program, options.prefix)
+        runner = wine_runner.WineRunner(program, options.prefix, options.wine)
     harness.RUNNER = runner
     harness.VERSION = options.version or project_version()
     runner.setup()

@@ -22,7 +22,8 @@ WORKSPACE_LETTER = "y"
 # The first run after the server starts also starts Wine's own 64-bit
 # processes (services, devices), which inherit its standard error; one of
 # them crashing now and then says so there.  A 16-digit address cannot be
-# the 32-bit program's, whose own crash would also end it with a failure.
+# the 32-bit program's; the program's own crash, in either build, would also
+# end it with a failure.
 WINE_OWN_CRASH = re.compile(
     rb"wine: Unhandled [^\n]* at address [0-9A-Fa-f]{16} [^\n]*\n")
 TYPE_NAMES = {"fixed": "hd", "removable": "floppy", "remote": "network",
@@ -35,8 +36,11 @@ class WineRunner(harness.Runner):
     can_make_drive_not_ready = False
     newline = b"\r\n"
 
-    def __init__(self, program, prefix):
+    def __init__(self, program, prefix, loader):
         super().__init__(program)
+        # The Wine loader: `wine` for the 32-bit build, the 64-bit loader
+        # itself for the 64-bit one.
+        self.loader = loader
         self.prefix = os.path.abspath(prefix or os.path.join(
             os.path.dirname(program), "wine", "e2e"))
         self.workspace = None
@@ -60,7 +64,7 @@ class WineRunner(harness.Runner):
         return env
 
     def wine(self, *args, check=True):
-        done = subprocess.run(["wine"] + list(args), env=self.env(),
+        done = subprocess.run([self.loader] + list(args), env=self.env(),
                               capture_output=True, timeout=300)
         if check and done.returncode != 0:
             raise RuntimeError("wine %r failed: %r" % (args, done.stderr[-2000:]))
@@ -159,7 +163,7 @@ class WineRunner(harness.Runner):
     def start(self, args, program, stdin=subprocess.DEVNULL):
         """Starts `program` (a copy on a mapped drive) without waiting for
         it, after a run has set the drives up."""
-        return subprocess.Popen(["wine", program] + list(args),
+        return subprocess.Popen([self.loader, program] + list(args),
                                 cwd=self.workspace, env=self.env(),
                                 stdin=stdin, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
@@ -180,7 +184,7 @@ class WineRunner(harness.Runner):
             else:
                 self.link(letter, None)  # a missing root: no drive at all
         self.set_registry(registry)
-        command = ["wine", program or self.exe] + list(args)
+        command = [self.loader, program or self.exe] + list(args)
         done = subprocess.run(command, cwd=cwd or self.workspace,
                               env=self.env(env), stdin=stdin,
                               capture_output=True, timeout=300)
