@@ -569,8 +569,37 @@ def bench_tiny(args, work):
 
 # -- Wine ---------------------------------------------------------------------
 
+# The Win32 programs under test: the 32-bit product, or, on a machine that
+# runs no 32-bit code, the same sources built for 64 bits and run by 64-bit
+# Wine (figures of the same code, not of the product).
+WIN32_BUILD = {"preset": "release-win32",
+               "compiler": "i686-w64-mingw32-g++-posix",
+               "reference": "ref_walk.exe", "loader": "wine", "note": ""}
+WIN64_BUILD = {"preset": "release-win64",
+               "compiler": "x86_64-w64-mingw32-g++-posix",
+               "reference": "ref_walk64.exe",
+               "loader": "/usr/lib/wine/wine64",
+               "note": ", 64-bit builds (this machine runs no 32-bit code)"}
+win_build = WIN32_BUILD
+
+
 def wine_loader():
-    return os.environ.get("WINE", "wine")
+    return os.environ.get("WINE", win_build["loader"])
+
+
+def choose_win_build():
+    """The 32-bit build where Wine runs 32-bit programs, else the 64-bit
+    one where 64-bit Wine runs."""
+    global win_build
+    probe = os.path.join(TOP, "tests", "e2e", "wine_or_skip.py")
+    for build in (WIN32_BUILD, WIN64_BUILD):
+        loader = os.environ.get("WINE", build["loader"])
+        if subprocess.run([sys.executable, probe, loader],
+                          stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            win_build = build
+            return True
+    return False
 
 
 class Wine:
@@ -648,7 +677,7 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
                                              error.returncode)
         if problem:
             report.add("")
-            report.add("### Wine, %s tree" % name)
+            report.add("### Wine, %s tree%s" % (name, win_build["note"]))
             report.add("")
             report.add("Wine cannot run the 32-bit programs here (%s): no Wine "
                        "figures." % problem)
@@ -682,9 +711,10 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
         timed = hyperfine(tools, wine.env, args.wine_runs, 1,
                           os.path.join(work, "hyperfine-%s-wine.json" % name))
         rss = peak_rss_kib(tools, wine.env, work)
-        report.table("Wine, %s tree (%s files recorded), warm: median of %d "
-                     "runs after a warm-up round" % (name, "{:,}".format(files),
-                                               args.wine_runs),
+        report.table("Wine, %s tree (%s files recorded)%s, warm: median of "
+                     "%d runs after a warm-up round" % (
+                         name, "{:,}".format(files), win_build["note"],
+                         args.wine_runs),
                      tools, timed, rss, files, "reference walker (Win32)")
     finally:
         wine.stop()
@@ -714,7 +744,8 @@ def parse(argv):
     parser.add_argument("--baseline-exe", help="an earlier kavelo.exe, timed "
                         "beside the one under test in the same Wine rounds")
     parser.add_argument("--kavelo-exe", help="the kavelo.exe to time "
-                        "(default: build it with the release-win32 preset)")
+                        "(default: build it with the release-win32 preset, or "
+                        "release-win64 where no 32-bit code runs)")
     parser.add_argument("--work", default=os.path.join(TOP, "build", "bench"),
                         help="trees, outputs and results (default build/bench)")
     args = parser.parse_args(argv)
@@ -742,20 +773,20 @@ def main(argv):
 
     if not shutil.which("hyperfine"):
         raise BenchError("hyperfine is missing (Debian package hyperfine)")
-    wine = not args.no_wine and bool(shutil.which(wine_loader()))
+    wine = not args.no_wine and choose_win_build()
     log("building")
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
     floors = build_floors(work)
     wine_problem = None if wine or args.no_wine else (
-        "%s is not installed" % wine_loader())
+        "Wine (%s) cannot run here" % wine_loader())
     if wine:
         try:
             kavelo_exe = args.kavelo_exe or build_preset(
-                "release-win32", "kavelo", "kavelo.exe")
+                win_build["preset"], "kavelo", "kavelo.exe")
             ref_exe = compile_if_stale(
-                "i686-w64-mingw32-g++-posix", "ref_walk_win32.cpp",
-                os.path.join(work, "bin", "ref_walk.exe"),
+                win_build["compiler"], "ref_walk_win32.cpp",
+                os.path.join(work, "bin", win_build["reference"]),
                 ["-static", "-s", "-DWIN32_LEAN_AND_MEAN"])
         except (OSError, subprocess.CalledProcessError) as error:
             wine = False

@@ -78,20 +78,24 @@ uint32_t gEntryNanos = 0;
 constexpr uint32_t kSlowEntry = 6000;
 // Workers that wait for the walk's own reads to turn slow before they start.
 unsigned gWaitingWorkers = 0;
-// What wakes them is not the mean but how many of the walk's last
-// kSlowWindow directories were slow to read: at least kSlowDirectory an
-// entry.  Under Wine a warm read costs 10-12 us an entry, as much as a cold
-// one natively, yet few directories take that long: about one in a
-// thousand natively warm, one or two in a hundred under Wine, one in nine
-// when the disk is cold.  One in twenty marks a walk worth reading ahead.
-// Counted, not weighed, so that one very slow read cannot tip it.
-constexpr uint32_t kSlowDirectory = 24000;
+// What wakes them is how many of the walk's last kSlowWindow directories
+// waited: spent at least half their time, and kWaitedAtLeast, off the
+// processor.  On one processor a worker gains only while the walk waits
+// (for the disk, the network); a read that is slow on the processor, as
+// every warm read under Wine is and a cold one in a virtual machine
+// largely is, leaves it nothing to gain and costs it a switch between
+// threads a directory.  Warm, about one directory in forty waits (the
+// moments another program has the processor); cold, one in nine.  One in
+// twenty marks a walk worth reading ahead.  Counted, not weighed, so that
+// one long wait cannot tip it.
+constexpr uint64_t kWaitedAtLeast = 20000;
 constexpr unsigned kSlowWindow = 256;
 constexpr unsigned kSlowInWindow = kSlowWindow / 20 + 1;
 uint64_t gSlowBits[kSlowWindow / 64];  // one a directory, oldest next
 unsigned gSlowNext = 0;
 unsigned gSlowCount = 0;
 uint64_t (*gClock)() = nullptr;
+uint64_t (*gBusyClock)() = nullptr;
 // A directory's open and reads cost about as much as this many entries.
 constexpr uint32_t kDirectoryAsEntries = 4;
 bool gWalkWaiting = false;
@@ -428,6 +432,10 @@ unsigned ReadAheadStart(unsigned workers, WorkersStart start) {
   gSlowNext = 0;
   gSlowCount = 0;
   if (start == WorkersStart::kWhenReadsSlow) {
+    uint64_t busy;
+    if (gBusyClock == nullptr && !platform::ThreadProcessorTime(&busy)) {
+      return 0;  // no read can be seen to wait
+    }
     gWaitingWorkers = workers;
   } else {
     StartWorkers(workers);
@@ -439,14 +447,16 @@ bool ReadAheadWaitsForSlowReads() { return gWaitingWorkers != 0; }
 
 // Only the walk's thread notes its reads, and no worker runs yet: the mean
 // needs no lock.
-void ReadAheadNoteWalkRead(uint64_t nanos, uint32_t entries) {
+void ReadAheadNoteWalkRead(uint64_t nanos, uint64_t busyNanos,
+                           uint32_t entries) {
   if (gWaitingWorkers == 0) return;
   NoteReadTime(nanos, entries);
   uint64_t& word = gSlowBits[gSlowNext / 64];
   uint64_t bit = uint64_t{1} << (gSlowNext % 64);
   if ((word & bit) != 0) --gSlowCount;
   word &= ~bit;
-  if (nanos / (entries + kDirectoryAsEntries) >= kSlowDirectory) {
+  uint64_t waited = nanos > busyNanos ? nanos - busyNanos : 0;
+  if (waited >= kWaitedAtLeast && waited >= nanos / 2) {
     word |= bit;
     ++gSlowCount;
   }
@@ -466,7 +476,17 @@ uint64_t ReadAheadNow() {
           .count());
 }
 
-void SetReadAheadClock(uint64_t (*clock)()) { gClock = clock; }
+uint64_t ReadAheadBusyNow() {
+  if (gBusyClock != nullptr) return gBusyClock();
+  uint64_t nanos = 0;
+  platform::ThreadProcessorTime(&nanos);
+  return nanos;
+}
+
+void SetReadAheadClocks(uint64_t (*wall)(), uint64_t (*busy)()) {
+  gClock = wall;
+  gBusyClock = busy;
+}
 
 void ReadAheadStop() {
   gWaitingWorkers = 0;

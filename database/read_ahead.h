@@ -29,7 +29,9 @@ constexpr unsigned kMaxReadAheadWorkers = 8;
 // Starts up to `workers` workers (at most kMaxReadAheadWorkers) and returns
 // how many started: a thread that cannot be started means fewer.  With none
 // the other calls do nothing.  With WorkersStart::kWhenReadsSlow none starts
-// yet: ReadAheadNoteWalkRead starts them once the walk's reads turn slow.
+// yet: ReadAheadNoteWalkRead starts them once the walk's reads wait; where
+// the platform cannot tell a read that waits (no processor time of the
+// thread), none is started at all.
 unsigned ReadAheadStart(unsigned workers, WorkersStart start);
 
 // Whether workers wait for the walk's reads to turn slow: the walk then
@@ -38,15 +40,17 @@ bool ReadAheadWaitsForSlowReads();
 
 // Notes that the walk read a directory of `entries` entries itself, taking
 // `nanos` of its own (what the reads of the directories below took left
-// out), and starts the workers waited for once enough of the last
-// directories were slow to read.
-void ReadAheadNoteWalkRead(uint64_t nanos, uint32_t entries);
+// out), `busyNanos` of them on a processor, and starts the workers waited
+// for once enough of the last directories waited for something else.
+void ReadAheadNoteWalkRead(uint64_t nanos, uint64_t busyNanos,
+                           uint32_t entries);
 
-// The clock that reads are timed by, in nanoseconds: the steady clock, or
-// `clock` (null: the steady clock again), so that tests can make reads slow
-// or quick at will.
+// The clocks that reads are timed by, in nanoseconds: the steady clock and
+// the calling thread's processor time, or `wall` and `busy` (null: the
+// system's again), so that tests can make reads wait or not at will.
 uint64_t ReadAheadNow();
-void SetReadAheadClock(uint64_t (*clock)());
+uint64_t ReadAheadBusyNow();
+void SetReadAheadClocks(uint64_t (*wall)(), uint64_t (*busy)());
 
 // Drops whatever is still queued and waits for the workers to end.
 void ReadAheadStop();

@@ -181,6 +181,10 @@ Thread* StartThread(void (*run)(void* argument), void* argument);
 // WaitForSingleObject and CloseHandle: waits for `thread` to end, then gives
 // back its stack and the handle.
 void JoinThread(Thread* thread);
+// The processor time the calling thread has used, in nanoseconds, into
+// `nanos`: false where the system keeps none fine enough to time the read
+// of one directory (tens of microseconds).
+bool ThreadProcessorTime(uint64_t* nanos);
 
 // Processors this process may run on (GetProcessAffinityMask's bits, else
 // GetSystemInfo's dwNumberOfProcessors), at least 1.

@@ -116,47 +116,58 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
   }
 }
 
-// The read-ahead's clock in the test below: each reading a step on.  The
-// walk reads each directory between two readings, each directory below
-// between two more, so a quick step makes reads take 10 us (K:\d0\e, 12
-// entries) to 19 us (K:\d0, 13 entries and the sub-walk's step) an entry,
-// as warm reads do under Wine: slow by the mean, but not one slow
-// directory.  A slow step makes them take 62 to 118 us.
-constexpr uint64_t kQuickStep = 160000;
-constexpr uint64_t kSlowStep = 1000000;
+// The read-ahead's clocks in the test below: each reading a step on.  The
+// walk reads each directory between two readings of each clock, so every
+// read takes a millisecond, some 60 us an entry: slow, as every warm read
+// is under Wine.  While it runs on the processor throughout (the busy step
+// as long), no read waits; once the busy step is a tenth, every read waits
+// for nine tenths of its time, as reads from a cold disk do.
+constexpr uint64_t kStep = 1000000;
+constexpr uint64_t kBusyWhileQuick = kStep;
+constexpr uint64_t kBusyWhileWaiting = kStep / 10;
 std::atomic<uint64_t> gNow{0};
-std::atomic<uint64_t> gStep{0};
-uint64_t SteppingClock() { return gNow += gStep; }
+std::atomic<uint64_t> gBusyNow{0};
+std::atomic<uint64_t> gBusyStep{0};
+uint64_t SteppingClock() { return gNow += kStep; }
+uint64_t SteppingBusyClock() { return gBusyNow += gBusyStep; }
 
-// What the walk's thread saw of its workers, before and after reads turned
-// slow: at the gSlowAt-th subdirectory of the drive's root (0: never).
+// Whether workers ran before and after reads began to wait: at the
+// gSlowAt-th subdirectory of the drive's root (0: never).  A worker's own
+// look at an entry shows it running, as the walk's thread may look at none
+// once the workers read ahead of it.
 std::thread::id gWalkThread;
 int gSlowAt;
 int gSubdirectories;
-bool gWorkersWhileQuick;
-bool gWorkersWhileSlow;
+std::atomic<bool> gWorkersWhileQuick;
+std::atomic<bool> gWorkersWhileSlow;
 
 void WatchWorkers(int, const char* path, struct statx*) {
-  if (std::this_thread::get_id() != gWalkThread) return;
-  bool running = ReadAheadRunning();
-  (gStep == kQuickStep ? gWorkersWhileQuick : gWorkersWhileSlow) |= running;
+  bool walk = std::this_thread::get_id() == gWalkThread;
+  if (!walk || ReadAheadRunning()) {
+    (gBusyStep == kBusyWhileQuick ? gWorkersWhileQuick : gWorkersWhileSlow) =
+        true;
+  }
+  if (!walk) return;
   const char* slash = strrchr(path, '/');
   const char* name = slash != nullptr ? slash + 1 : path;
-  // Every directory read from here on is slow.
-  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) gStep = kSlowStep;
+  // Every directory read from here on waits.
+  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) {
+    gBusyStep = kBusyWhileWaiting;
+  }
 }
 
-// Workers waiting for slow reads start only once the walk's own reads turn
-// slow, mid-walk, where the serial walk has searches open at every level
-// above: the records are the serial walk's either way.
-TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsAreSlow) {
+// Workers waiting for slow reads start only once the walk's own reads wait,
+// mid-walk, where the serial walk has searches open at every level above:
+// reads slow on the processor alone start none.  The records are the serial
+// walk's either way.
+TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
   std::string serial = Walk(0, 0);
   gWalkThread = std::this_thread::get_id();
-  SetReadAheadClock(SteppingClock);
+  SetReadAheadClocks(SteppingClock, SteppingBusyClock);
   gAfterStatx = WatchWorkers;
   for (int slowAt : {0, 5}) {
     SCOPED_TRACE(slowAt);
-    gStep = kQuickStep;
+    gBusyStep = kBusyWhileQuick;
     gSlowAt = slowAt;
     gSubdirectories = 0;
     gWorkersWhileQuick = false;
@@ -168,7 +179,7 @@ TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsAreSlow) {
     EXPECT_TRUE(serial == lazy) << lazy.size() << " bytes";
   }
   gAfterStatx = nullptr;
-  SetReadAheadClock(nullptr);
+  SetReadAheadClocks(nullptr, nullptr);
 }
 
 // A directory the walk cannot open while its workers hold every descriptor

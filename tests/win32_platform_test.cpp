@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "database/read_ahead.h"
 #include "database/record_store.h"
 #include "database/result.h"
 #include "database/walk.h"
@@ -42,6 +43,16 @@ TEST(Win32Platform, ProcessorCountIsThatOfTheProcessAffinity) {
   unsigned allowed = 0;
   for (DWORD_PTR bits = process; bits != 0; bits &= bits - 1) ++allowed;
   EXPECT_EQ(allowed, platform::ProcessorCount());
+}
+
+// On one processor a worker gains only while the walk's reads wait, and
+// Windows keeps no processor time of a thread fine enough to see one
+// directory's read wait: there a worker would only take turns with a warm
+// walk, a switch between threads a directory.  None waits to start.
+TEST(Win32Platform, NoWorkerWaitsForReadsThatCannotBeSeenToWait) {
+  EXPECT_EQ(0u, ReadAheadStart(1, WorkersStart::kWhenReadsSlow));
+  EXPECT_FALSE(ReadAheadWaitsForSlowReads());
+  ReadAheadStop();
 }
 
 // The drive specification is upper-cased as CharUpperA does it, for every

@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <new>
@@ -92,6 +93,14 @@ void JoinThread(Thread* thread) {
   pthread_join(thread->id, nullptr);
   munmap(thread->stack, kStackSize);
   delete thread;
+}
+
+bool ThreadProcessorTime(uint64_t* nanos) {
+  timespec now;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return false;
+  *nanos = static_cast<uint64_t>(now.tv_sec) * 1000000000u +
+           static_cast<uint64_t>(now.tv_nsec);
+  return true;
 }
 
 }  // namespace platform
