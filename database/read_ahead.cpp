@@ -78,22 +78,26 @@ uint32_t gEntryNanos = 0;
 constexpr uint32_t kSlowEntry = 6000;
 // Workers that wait for the walk's own reads to turn slow before they start.
 unsigned gWaitingWorkers = 0;
-// What wakes them is how many of the walk's last kSlowWindow directories
-// waited: spent at least half their time, and kWaitedAtLeast, off the
-// processor.  On one processor a worker gains only while the walk waits
-// (for the disk, the network); a read that is slow on the processor, as
-// every warm read under Wine is and a cold one in a virtual machine
-// largely is, leaves it nothing to gain and costs it a switch between
-// threads a directory.  Warm, about one directory in forty waits (the
-// moments another program has the processor); cold, one in nine.  One in
-// twenty marks a walk worth reading ahead.  Counted, not weighed, so that
-// one long wait cannot tip it.
-constexpr uint64_t kWaitedAtLeast = 20000;
-constexpr unsigned kSlowWindow = 256;
-constexpr unsigned kSlowInWindow = kSlowWindow / 20 + 1;
-uint64_t gSlowBits[kSlowWindow / 64];  // one a directory, oldest next
-unsigned gSlowNext = 0;
-unsigned gSlowCount = 0;
+// What wakes them is how long the walk's own reads wait off the processor.
+// On one processor a worker gains only while the walk waits (for the disk,
+// the network); reads slow on the processor, as every warm read under Wine
+// is and a cold one in a virtual machine largely is, leave it nothing to
+// gain and cost it a switch between threads a directory.  The walk's time
+// is taken in blocks of kBlockDirectories directories, both clocks read
+// once a block (the thread's processor time is a system call): a block
+// waited when it spent a quarter of its time or more off the processor.
+// Warm, one block in twelve does (the moments another program has the
+// processor); cold, seven in ten.  Half of the last kWindowBlocks blocks
+// mark a walk worth reading ahead.  Counted, not weighed, so that one long
+// wait cannot tip it.
+constexpr unsigned kBlockDirectories = 16;
+constexpr unsigned kWindowBlocks = 16;
+constexpr unsigned kWaitedBlocksToStart = kWindowBlocks / 2;
+uint32_t gWaitedBlocks = 0;  // one bit a block, the newest lowest
+unsigned gWaitedCount = 0;   // bits set in gWaitedBlocks
+unsigned gBlockDirectories = 0;
+uint64_t gBlockStart = 0;
+uint64_t gBlockBusyStart = 0;
 uint64_t (*gClock)() = nullptr;
 uint64_t (*gBusyClock)() = nullptr;
 // A directory's open and reads cost about as much as this many entries.
@@ -428,14 +432,16 @@ unsigned ReadAheadStart(unsigned workers, WorkersStart start) {
   gWalkThread = std::this_thread::get_id();
   gWorkers = 0;
   gWaitingWorkers = 0;
-  memset(gSlowBits, 0, sizeof gSlowBits);
-  gSlowNext = 0;
-  gSlowCount = 0;
   if (start == WorkersStart::kWhenReadsSlow) {
     uint64_t busy;
     if (gBusyClock == nullptr && !platform::ThreadProcessorTime(&busy)) {
       return 0;  // no read can be seen to wait
     }
+    gWaitedBlocks = 0;
+    gWaitedCount = 0;
+    gBlockDirectories = 0;
+    gBlockStart = ReadAheadNow();
+    gBlockBusyStart = ReadAheadBusyNow();
     gWaitingWorkers = workers;
   } else {
     StartWorkers(workers);
@@ -445,23 +451,26 @@ unsigned ReadAheadStart(unsigned workers, WorkersStart start) {
 
 bool ReadAheadWaitsForSlowReads() { return gWaitingWorkers != 0; }
 
-// Only the walk's thread notes its reads, and no worker runs yet: the mean
+// Only the walk's thread notes its reads, and no worker runs yet: the block
 // needs no lock.
-void ReadAheadNoteWalkRead(uint64_t nanos, uint64_t busyNanos,
-                           uint32_t entries) {
+void ReadAheadNoteWalkRead() {
   if (gWaitingWorkers == 0) return;
-  NoteReadTime(nanos, entries);
-  uint64_t& word = gSlowBits[gSlowNext / 64];
-  uint64_t bit = uint64_t{1} << (gSlowNext % 64);
-  if ((word & bit) != 0) --gSlowCount;
-  word &= ~bit;
-  uint64_t waited = nanos > busyNanos ? nanos - busyNanos : 0;
-  if (waited >= kWaitedAtLeast && waited >= nanos / 2) {
-    word |= bit;
-    ++gSlowCount;
+  if (++gBlockDirectories < kBlockDirectories) return;
+  gBlockDirectories = 0;
+  uint64_t now = ReadAheadNow();
+  uint64_t busyNow = ReadAheadBusyNow();
+  uint64_t took = now - gBlockStart;
+  uint64_t busy = busyNow - gBlockBusyStart;
+  gBlockStart = now;
+  gBlockBusyStart = busyNow;
+  constexpr uint32_t kOldest = uint32_t{1} << (kWindowBlocks - 1);
+  if ((gWaitedBlocks & kOldest) != 0) --gWaitedCount;
+  gWaitedBlocks = (gWaitedBlocks & (kOldest - 1)) << 1;
+  if (took > busy && (took - busy) * 4 >= took) {
+    gWaitedBlocks |= 1;
+    ++gWaitedCount;
   }
-  gSlowNext = (gSlowNext + 1) % kSlowWindow;
-  if (gSlowCount < kSlowInWindow) return;
+  if (gWaitedCount < kWaitedBlocksToStart) return;
   unsigned workers = gWaitingWorkers;
   gWaitingWorkers = 0;
   StartWorkers(workers);

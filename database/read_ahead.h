@@ -35,15 +35,13 @@ constexpr unsigned kMaxReadAheadWorkers = 8;
 unsigned ReadAheadStart(unsigned workers, WorkersStart start);
 
 // Whether workers wait for the walk's reads to turn slow: the walk then
-// times its own reads for ReadAheadNoteWalkRead.
+// notes its own reads for ReadAheadNoteWalkRead.
 bool ReadAheadWaitsForSlowReads();
 
-// Notes that the walk read a directory of `entries` entries itself, taking
-// `nanos` of its own (what the reads of the directories below took left
-// out), `busyNanos` of them on a processor, and starts the workers waited
-// for once enough of the last directories waited for something else.
-void ReadAheadNoteWalkRead(uint64_t nanos, uint64_t busyNanos,
-                           uint32_t entries);
+// Notes that the walk read a directory itself, and starts the workers
+// waited for once the walk's last directories waited long enough off the
+// processor (for the disk, the network).
+void ReadAheadNoteWalkRead();
 
 // The clocks that reads are timed by, in nanoseconds: the steady clock and
 // the calling thread's processor time, or `wall` and `busy` (null: the

@@ -187,26 +187,12 @@ uint32_t Visit(const char* directory, size_t length, char* buffer,
   return WalkLevel(buffer, childLength, &child, linked, ahead, &expected);
 }
 
-// The time that the walk's timed searches took of their own, all added up,
-// and the part of it on a processor: what a search took with its sub-walks
-// open, less what was added here meanwhile, is its directory's own.
-uint64_t gSearchNanos = 0;
-uint64_t gSearchBusyNanos = 0;
-
 // Walks a directory entry by entry, its search open while the walk
 // descends: the serial walk, and the way when no memory is left for the
-// directory's list.  `buffer` holds the search pattern.  While workers wait
-// for reads that wait, the search is timed: four clock reads a directory,
-// none an entry.
+// directory's list.  `buffer` holds the search pattern.
 uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
                     const Level* self, LinkedDirectories* linked,
                     const platform::ExpectedDirectory* expected) {
-  bool timed = ReadAheadWaitsForSlowReads();
-  uint64_t started = timed ? ReadAheadNow() : 0;
-  uint64_t startedBusy = timed ? ReadAheadBusyNow() : 0;
-  uint64_t below = gSearchNanos;
-  uint64_t belowBusy = gSearchBusyNanos;
-  uint32_t entries = 0;
   platform::FindEntry entry;
   platform::FindHandle* search = platform::FindFirst(buffer, &entry, expected);
   if (search == nullptr && PausedForDescriptors()) {
@@ -215,7 +201,7 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
   }
   if (search == nullptr) return AfterSearchFailed();
   uint32_t result = kResultWritten;
-  for (;; ++entries) {
+  for (;;) {
     size_t nameLength;
     const char* name = EntryName(entry, &nameLength);
     // Skips "." and "..", which the search reports too, and every other
@@ -231,16 +217,7 @@ uint32_t WalkSearch(const char* directory, size_t length, char* buffer,
     }
   }
   platform::FindEnd(search);
-  // Once the workers started, the sub-walks were not all timed: the sum
-  // means nothing any more, and nothing waits for it.
-  if (timed && ReadAheadWaitsForSlowReads()) {
-    uint64_t own = ReadAheadNow() - started - (gSearchNanos - below);
-    uint64_t ownBusy =
-        ReadAheadBusyNow() - startedBusy - (gSearchBusyNanos - belowBusy);
-    gSearchNanos += own;
-    gSearchBusyNanos += ownBusy;
-    ReadAheadNoteWalkRead(own, ownBusy, entries);
-  }
+  ReadAheadNoteWalkRead();
   return result;
 }
 

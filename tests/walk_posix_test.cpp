@@ -117,11 +117,11 @@ TEST_F(WalkTest, ListsWithoutMemoryLeaveTheRecordsAsTheyWere) {
 }
 
 // The read-ahead's clocks in the test below: each reading a step on.  The
-// walk reads each directory between two readings of each clock, so every
-// read takes a millisecond, some 60 us an entry: slow, as every warm read
-// is under Wine.  While it runs on the processor throughout (the busy step
-// as long), no read waits; once the busy step is a tenth, every read waits
-// for nine tenths of its time, as reads from a cold disk do.
+// walk reads both clocks once every few directories, so each such block of
+// reads takes a millisecond: slow, as every warm read is under Wine.  While
+// the walk runs on the processor throughout (the busy step as long), no
+// block waits; once the busy step is a tenth, every block waits for nine
+// tenths of its time, as reads from a cold disk do.
 constexpr uint64_t kStep = 1000000;
 constexpr uint64_t kBusyWhileQuick = kStep;
 constexpr uint64_t kBusyWhileWaiting = kStep / 10;
@@ -161,6 +161,15 @@ void WatchWorkers(int, const char* path, struct statx*) {
 // reads slow on the processor alone start none.  The records are the serial
 // walk's either way.
 TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
+  // Eight more directories in each of the root's 30 subtrees, ten in each:
+  // enough for the walk to see its reads wait, block after block.
+  for (int i = 0; i < 30; ++i) {
+    for (int j = 0; j < 8; ++j) {
+      std::filesystem::create_directory(temp_.Path() + "/k/d" +
+                                        std::to_string(i) + "/e/h" +
+                                        std::to_string(j));
+    }
+  }
   std::string serial = Walk(0, 0);
   gWalkThread = std::this_thread::get_id();
   SetReadAheadClocks(SteppingClock, SteppingBusyClock);
