@@ -14,6 +14,20 @@ using platform::Ticks;
 constexpr int64_t kSeconds1900To1970 = 2208988800;
 constexpr int64_t kLatest32BitTime = 2147483647;  // 2038-01-19 03:14:07
 
+// Copies the `count` bytes of a part of a path, eight at a time: inline,
+// where a call to the C runtime's memcpy for each part is a call into a DLL
+// under Windows, under Wine some 30 ns, a fifth of a record's own cost.
+inline uint8_t* CopyPart(uint8_t* out, const char* from, size_t count) {
+  size_t done = 0;
+  for (; done + 8 <= count; done += 8) {
+    uint64_t word;
+    memcpy(&word, from + done, sizeof word);
+    memcpy(out + done, &word, sizeof word);
+  }
+  for (; done < count; ++done) out[done] = static_cast<uint8_t>(from[done]);
+  return out + count;
+}
+
 }  // namespace
 
 platform::FileTime BiasProbe(int64_t clock) {
@@ -42,11 +56,9 @@ int32_t EncodeFileTime(uint64_t ticks, int64_t localBiasSeconds) {
 void Encode(const char* directory, size_t directoryLength, const char* name,
             size_t nameLength, const platform::FindEntry& entry,
             int64_t localBiasSeconds, uint8_t* out) {
-  memcpy(out, directory, directoryLength);
-  out += directoryLength;
+  out = CopyPart(out, directory, directoryLength);
   *out++ = '\\';
-  memcpy(out, name, nameLength);
-  out += nameLength;
+  out = CopyPart(out, name, nameLength);
   *out++ = '\0';
   const platform::FileTime* times[] = {
       &entry.lastWriteTime, &entry.creationTime, &entry.lastAccessTime};

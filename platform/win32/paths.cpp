@@ -195,6 +195,12 @@ bool ResolvePath(const char* path, size_t length, WidePath* out) {
 void NoteDirectory(const char* directory, size_t directoryLength,
                    const char* name, size_t nameLength, const wchar_t* wideName,
                    NameRule rule) {
+  // Nothing to forget and nothing to remember: most directories, at the
+  // cost of one load.
+  if (rule != NameRule::kInexact &&
+      gCount.load(std::memory_order_acquire) == 0) {
+    return;
+  }
   char key[kPathSize];
   size_t length = directoryLength + 1 + nameLength;
   if (length >= kPathSize) return;  // too long to be searched
