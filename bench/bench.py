@@ -679,7 +679,7 @@ def bench_wine(args, report, work, name, kavelo_exe, ref_exe):
             report.add("")
             report.add("### Wine, %s tree%s" % (name, win_build["note"]))
             report.add("")
-            report.add("Wine cannot run the 32-bit programs here (%s): no Wine "
+            report.add("Wine cannot run the Win32 programs here (%s): no Wine "
                        "figures." % problem)
             return
         tools = [

@@ -34,8 +34,8 @@ constexpr unsigned kMaxReadAheadWorkers = 8;
 // thread), none is started at all.
 unsigned ReadAheadStart(unsigned workers, WorkersStart start);
 
-// Whether workers wait for the walk's reads to turn slow: the walk then
-// notes its own reads for ReadAheadNoteWalkRead.
+// Whether workers wait for the walk's reads to wait, as
+// ReadAheadNoteWalkRead notes them.
 bool ReadAheadWaitsForSlowReads();
 
 // Notes that the walk read a directory itself, and starts the workers

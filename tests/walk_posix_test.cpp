@@ -158,8 +158,8 @@ void WatchWorkers(int, const char* path, struct statx*) {
 
 // Workers waiting for slow reads start only once the walk's own reads wait,
 // mid-walk, where the serial walk has searches open at every level above:
-// reads slow on the processor alone start none.  The records are the serial
-// walk's either way.
+// reads slow on the processor alone start none, and a walk after one that
+// started them starts afresh.  The records are the serial walk's either way.
 TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
   // Eight more directories in each of the root's 30 subtrees, ten in each:
   // enough for the walk to see its reads wait, block after block.
@@ -174,7 +174,7 @@ TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
   gWalkThread = std::this_thread::get_id();
   SetReadAheadClocks(SteppingClock, SteppingBusyClock);
   gAfterStatx = WatchWorkers;
-  for (int slowAt : {0, 5}) {
+  for (int slowAt : {5, 0}) {
     SCOPED_TRACE(slowAt);
     gBusyStep = kBusyWhileQuick;
     gSlowAt = slowAt;

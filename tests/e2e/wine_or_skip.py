@@ -22,7 +22,7 @@ def wine_can_run(loader):
     try:
         done = subprocess.run([loader, "--version"], capture_output=True,
                               timeout=60)
-    except OSError as error:
+    except (OSError, subprocess.TimeoutExpired) as error:
         return False, str(error)
     if done.returncode != 0:
         return False, (done.stderr or done.stdout).decode(errors="replace")
