@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "database/read_ahead.h"
 #include "database/record.h"
@@ -131,12 +132,14 @@ std::atomic<uint64_t> gBusyStep{0};
 uint64_t SteppingClock() { return gNow += kStep; }
 uint64_t SteppingBusyClock() { return gBusyNow += gBusyStep; }
 
-// Whether workers ran before and after reads began to wait: at the
-// gSlowAt-th subdirectory of the drive's root (0: never).  A worker's own
-// look at an entry shows it running, as the walk's thread may look at none
-// once the workers read ahead of it.
+// Whether workers ran while reads waited and while they did not.  The reads
+// turn from quick to waiting and back at the root's subdirectories that
+// gFlips names, in order.  A worker's own look at an entry shows it
+// running, as the walk's thread may look at none once the workers read
+// ahead of it.
 std::thread::id gWalkThread;
-int gSlowAt;
+std::vector<int> gFlips;
+size_t gNextFlip;
 int gSubdirectories;
 std::atomic<bool> gWorkersWhileQuick;
 std::atomic<bool> gWorkersWhileSlow;
@@ -150,21 +153,25 @@ void WatchWorkers(int, const char* path, struct statx*) {
   if (!walk) return;
   const char* slash = strrchr(path, '/');
   const char* name = slash != nullptr ? slash + 1 : path;
-  // Every directory read from here on waits.
-  if (name[0] == 'd' && ++gSubdirectories == gSlowAt) {
-    gBusyStep = kBusyWhileWaiting;
+  if (name[0] != 'd') return;
+  ++gSubdirectories;
+  if (gNextFlip < gFlips.size() && gSubdirectories == gFlips[gNextFlip]) {
+    ++gNextFlip;
+    gBusyStep =
+        gBusyStep == kBusyWhileQuick ? kBusyWhileWaiting : kBusyWhileQuick;
   }
 }
 
 // Workers waiting for slow reads start only once the walk's own reads wait,
 // mid-walk, where the serial walk has searches open at every level above:
-// reads slow on the processor alone start none, and a walk after one that
-// started them starts afresh.  The records are the serial walk's either way.
+// reads slow on the processor alone start none; a few blocks that waited
+// long ago count no more; and a walk after one that started them starts
+// afresh.  The records are the serial walk's either way.
 TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
-  // Eight more directories in each of the root's 30 subtrees, ten in each:
-  // enough for the walk to see its reads wait, block after block.
+  // Sixteen more directories in each of the root's 30 subtrees, 18 in each:
+  // enough for the walk to see its reads wait, block after block of 16.
   for (int i = 0; i < 30; ++i) {
-    for (int j = 0; j < 8; ++j) {
+    for (int j = 0; j < 16; ++j) {
       std::filesystem::create_directory(temp_.Path() + "/k/d" +
                                         std::to_string(i) + "/e/h" +
                                         std::to_string(j));
@@ -174,17 +181,29 @@ TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
   gWalkThread = std::this_thread::get_id();
   SetReadAheadClocks(SteppingClock, SteppingBusyClock);
   gAfterStatx = WatchWorkers;
-  for (int slowAt : {5, 0}) {
-    SCOPED_TRACE(slowAt);
+  struct Case {
+    std::vector<int> flips;
+    bool starts;
+  };
+  const Case cases[] = {
+      {{5}, true},  // waiting from the 5th subtree on
+      {{}, false},  // never waiting, after a walk that started them
+      // Three subtrees waiting (3 blocks), 17 quick (19 blocks), then six
+      // waiting (7 blocks, the root's own read last): never 8 of the last 16.
+      {{5, 8, 25}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flips.size());
     gBusyStep = kBusyWhileQuick;
-    gSlowAt = slowAt;
+    gFlips = c.flips;
+    gNextFlip = 0;
     gSubdirectories = 0;
     gWorkersWhileQuick = false;
     gWorkersWhileSlow = false;
     std::string lazy = Walk(1, 0, WorkersStart::kWhenReadsSlow);
     ASSERT_EQ(30, gSubdirectories);
     EXPECT_FALSE(gWorkersWhileQuick);
-    EXPECT_EQ(slowAt != 0, gWorkersWhileSlow);
+    EXPECT_EQ(c.starts, gWorkersWhileSlow);
     EXPECT_TRUE(serial == lazy) << lazy.size() << " bytes";
   }
   gAfterStatx = nullptr;
