@@ -100,6 +100,25 @@ uint64_t gBlockStart = 0;
 uint64_t gBlockBusyStart = 0;
 uint64_t (*gClock)() = nullptr;
 uint64_t (*gBusyClock)() = nullptr;
+
+// The clocks that reads are timed by, in nanoseconds: the steady clock and
+// the calling thread's processor time, unless a test set others.
+uint64_t ReadAheadNow() {
+  if (gClock != nullptr) return gClock();
+  // A steady clock never goes back: the count is not negative.
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+uint64_t ReadAheadBusyNow() {
+  if (gBusyClock != nullptr) return gBusyClock();
+  uint64_t nanos = 0;
+  platform::ThreadProcessorTime(&nanos);
+  return nanos;
+}
+
 // A directory's open and reads cost about as much as this many entries.
 constexpr uint32_t kDirectoryAsEntries = 4;
 bool gWalkWaiting = false;
@@ -474,22 +493,6 @@ void ReadAheadNoteWalkRead() {
   unsigned workers = gWaitingWorkers;
   gWaitingWorkers = 0;
   StartWorkers(workers);
-}
-
-uint64_t ReadAheadNow() {
-  if (gClock != nullptr) return gClock();
-  // A steady clock never goes back: the count is not negative.
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(
-          std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
-
-uint64_t ReadAheadBusyNow() {
-  if (gBusyClock != nullptr) return gBusyClock();
-  uint64_t nanos = 0;
-  platform::ThreadProcessorTime(&nanos);
-  return nanos;
 }
 
 void SetReadAheadClocks(uint64_t (*wall)(), uint64_t (*busy)()) {

@@ -43,11 +43,9 @@ bool ReadAheadWaitsForSlowReads();
 // processor (for the disk, the network).
 void ReadAheadNoteWalkRead();
 
-// The clocks that reads are timed by, in nanoseconds: the steady clock and
-// the calling thread's processor time, or `wall` and `busy` (null: the
+// The clocks that reads are timed by become `wall` and `busy`, nanoseconds
+// of the steady clock and of the calling thread's processor time (null: the
 // system's again), so that tests can make reads wait or not at will.
-uint64_t ReadAheadNow();
-uint64_t ReadAheadBusyNow();
 void SetReadAheadClocks(uint64_t (*wall)(), uint64_t (*busy)());
 
 // Drops whatever is still queued and waits for the workers to end.
