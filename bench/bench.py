@@ -572,10 +572,12 @@ def bench_tiny(args, work):
 # The Win32 programs under test: the 32-bit product, or, on a machine that
 # runs no 32-bit code, the same sources built for 64 bits and run by 64-bit
 # Wine (figures of the same code, not of the product).
-WIN32_BUILD = {"preset": "release-win32",
+# Never the 32-bit Wine that scripts/wine32-emulated sets up: under QEMU a
+# figure measures the emulator, not kavelo.
+WIN32_BUILD = {"preset": "release-win32", "bits": 32,
                "compiler": "i686-w64-mingw32-g++-posix",
                "reference": "ref_walk.exe", "loader": "wine", "note": ""}
-WIN64_BUILD = {"preset": "release-win64",
+WIN64_BUILD = {"preset": "release-win64", "bits": 64,
                "compiler": "x86_64-w64-mingw32-g++-posix",
                "reference": "ref_walk64.exe",
                "loader": "/usr/lib/wine/wine64",
@@ -587,19 +589,34 @@ def wine_loader():
     return os.environ.get("WINE", win_build["loader"])
 
 
-def choose_win_build():
-    """The 32-bit build where Wine runs 32-bit programs, else the 64-bit
-    one where 64-bit Wine runs."""
+def choose_win_build(work):
+    """The 32-bit build where Wine runs a 32-bit program, else the 64-bit
+    one where 64-bit Wine runs a 64-bit one; None, or why not."""
     global win_build
-    probe = os.path.join(TOP, "tests", "e2e", "wine_or_skip.py")
+    sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
+    import wine_or_skip
+    env = dict(os.environ, WINEPREFIX=os.path.join(work, "wine"),
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=d;mshtml=d")
+    problems = []
     for build in (WIN32_BUILD, WIN64_BUILD):
         loader = os.environ.get("WINE", build["loader"])
-        if subprocess.run([sys.executable, probe, loader],
-                          stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0:
+        if not shutil.which(build["compiler"]):
+            problems.append("%s is missing" % build["compiler"])
+            continue
+        try:
+            probe = compile_if_stale(
+                build["compiler"], os.path.join(TOP, "tests", "wine_probe.cpp"),
+                os.path.join(work, "bin", "wine_probe%d.exe" % build["bits"]),
+                ["-static", "-s"])
+        except (OSError, subprocess.CalledProcessError) as error:
+            problems.append("the probe cannot be built: %s" % error)
+            continue
+        ok, why = wine_or_skip.probe_runs(loader, probe, build["bits"], env)
+        if ok:
             win_build = build
-            return True
-    return False
+            return None
+        problems.append(why)
+    return "; ".join(problems)
 
 
 class Wine:
@@ -773,13 +790,12 @@ def main(argv):
 
     if not shutil.which("hyperfine"):
         raise BenchError("hyperfine is missing (Debian package hyperfine)")
-    wine = not args.no_wine and choose_win_build()
+    wine_problem = None if args.no_wine else choose_win_build(work)
+    wine = not args.no_wine and wine_problem is None
     log("building")
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
     floors = build_floors(work)
-    wine_problem = None if wine or args.no_wine else (
-        "Wine (%s) cannot run here" % wine_loader())
     if wine:
         try:
             kavelo_exe = args.kavelo_exe or build_preset(

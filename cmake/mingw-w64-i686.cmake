@@ -2,4 +2,9 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The loader that runs the 32-bit programs: Debian's `wine` (with wine32)
+# where the machine runs 32-bit code, else the one scripts/wine32-emulated
+# sets up, which runs 32-bit Wine under QEMU.
+set(KAVELO_WINE32_LOADER wine CACHE STRING
+    "the Wine loader that runs the 32-bit programs")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KAVELO_WINE32_LOADER})
