@@ -185,7 +185,9 @@ TEST(SpillTest, SameBytesAsAStoreWithoutBudget) {
     EXPECT_EQ(unboundedResult, spilledResult);
     EXPECT_EQ(unbounded.size(), spilled.size());
     EXPECT_TRUE(unbounded == spilled);
-    if (spilledResult != 0) EXPECT_EQ(earlier, spilled);
+    if (spilledResult != 0) {
+      EXPECT_EQ(earlier, spilled);
+    }
     EXPECT_EQ(std::vector<std::string>{"files.dbs"}, ListDirectory(directory));
   }
   gCreator.Free();
