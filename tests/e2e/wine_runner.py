@@ -107,6 +107,7 @@ class WineRunner(harness.Runner):
         if self.workspace:
             for letter in "abdefghijklmnopqrstuvwxy":
                 self.link(letter, None)
+            self.link("z", "/")
             shutil.rmtree(self.workspace, True)
 
     def set_registry(self, text):
