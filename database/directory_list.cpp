@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "database/walk.h"
+#include "database/entry_name.h"
 #include "support/memory.h"
 
 namespace {

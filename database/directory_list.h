@@ -52,6 +52,12 @@ struct DirectoryList {
   uint32_t entries = 0;
 };
 
+// True when the search pattern (`\*.*` added) of a directory whose path has
+// `length` characters fits a path buffer: only such a directory is searched.
+constexpr bool PatternFits(size_t length) {
+  return length + 4 < platform::kPathSize;
+}
+
 // A place in a list; NextEntry moves it on.
 struct ListCursor {
   ListChunk* chunk;

@@ -8,7 +8,6 @@
 #include <new>
 #include <thread>
 
-#include "database/walk.h"
 #include "support/memory.h"
 
 namespace {

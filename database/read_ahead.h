@@ -21,7 +21,15 @@
 #include <cstdint>
 
 #include "database/directory_list.h"
-#include "database/walk.h"
+
+// When the read-ahead workers of a walk start.
+enum class WorkersStart {
+  kAtOnce,
+  // Once the walk's own reads of directories turn slow, waiting on the disk
+  // rather than on a processor: until then the walk reads alone.  On one
+  // processor a worker only costs the walk while reads are quick.
+  kWhenReadsSlow,
+};
 
 // Workers at most, whatever is asked.
 constexpr unsigned kMaxReadAheadWorkers = 8;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "database/directory_list.h"
+#include "database/entry_name.h"
 #include "database/read_ahead.h"
 #include "database/record_store.h"
 #include "database/result.h"
@@ -280,17 +281,6 @@ uint32_t WalkLevel(const char* directory, size_t length, const Level* self,
 }
 
 }  // namespace
-
-const char* EntryName(const platform::FindEntry& entry, size_t* length) {
-  // Most entries have no short name: test that byte before scanning the name.
-  if (entry.alternateName[0] != '\0' &&
-      memchr(entry.name, '?', entry.nameLength) != nullptr) {
-    *length = strlen(entry.alternateName);
-    return entry.alternateName;
-  }
-  *length = entry.nameLength;
-  return entry.name;
-}
 
 uint32_t WalkDirectory(const char* directory, unsigned workers,
                        WorkersStart start) {

@@ -4,16 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "database/read_ahead.h"
 #include "platform/platform.h"
-
-// When the read-ahead workers of a walk start.
-enum class WorkersStart {
-  kAtOnce,
-  // Once the walk's own reads of directories turn slow, waiting on the disk
-  // rather than on a processor: until then the walk reads alone.  On one
-  // processor a worker only costs the walk while reads are quick.
-  kWhenReadsSlow,
-};
 
 // Walks `directory` (a path without a trailing `\`, such as `C:`) and
 // everything below it, appending one record per file to the record store.
@@ -34,14 +26,3 @@ uint32_t WalkDirectory(const char* directory, unsigned workers,
 
 // The walk's own failure beside kResultNoMemory; not an exit code.
 constexpr uint32_t kWalkNoDescriptors = 6;
-
-// True when the search pattern (`\*.*` added) of a directory whose path has
-// `length` characters fits a path buffer: only such a directory is searched.
-constexpr bool PatternFits(size_t length) {
-  return length + 4 < platform::kPathSize;
-}
-
-// The name to record and walk for an entry, and its length in `*length`.  An
-// ANSI search reports a name the code page cannot spell with `?` in it; the
-// short name then names the real file.
-const char* EntryName(const platform::FindEntry& entry, size_t* length);

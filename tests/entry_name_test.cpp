@@ -1,4 +1,4 @@
-#include "database/walk.h"
+#include "database/entry_name.h"
 
 #include <gtest/gtest.h>
 
