@@ -210,9 +210,26 @@ TEST_F(WalkTest, WorkersWaitingForSlowReadsStartOnlyOnceReadsWait) {
   SetReadAheadClocks(nullptr, nullptr);
 }
 
+// Whether the worker read the directory `sub` before the walk read the
+// link's target `t` again: while the walk waits for the workers'
+// descriptors, until it has read that directory, a worker may end the read
+// it has begun but must begin no other.
+std::atomic<bool> gWalkReadTarget;
+std::atomic<bool> gSubReadFirst;
+
+void WatchPause(int, const char* path, struct statx*) {
+  const char* slash = strrchr(path, '/');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  if (std::this_thread::get_id() == gWalkThread) {
+    if (strcmp(name, "t") == 0) gWalkReadTarget = true;
+  } else if (strcmp(name, "s") == 0 && !gWalkReadTarget) {
+    gSubReadFirst = true;
+  }
+}
+
 // A directory the walk cannot open while its workers hold every descriptor
-// left is opened again once they let go: it holds the same files as the
-// serial walk finds.
+// left is opened again once they let go, before they open another: it
+// holds the same files as the serial walk finds.
 TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
 #ifdef __SANITIZE_ADDRESS__
   // The sanitizers probe memory through a pipe of their own: out of
@@ -255,10 +272,16 @@ TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
   struct rlimit tight = before;
   tight.rlim_cur = static_cast<rlim_t>(limit);
   ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  gWalkThread = std::this_thread::get_id();
+  gWalkReadTarget = gSubReadFirst = false;
+  gAfterStatx = WatchPause;
   std::string parallel = Walk(1, 0);
+  gAfterStatx = nullptr;
   setrlimit(RLIMIT_NOFILE, &before);
   EXPECT_FALSE(HeldDescriptorWalk::Stalled());
   EXPECT_EQ(serial, parallel);
+  EXPECT_TRUE(gWalkReadTarget);
+  EXPECT_FALSE(gSubReadFirst) << "a worker read plain\\sub while paused";
 }
 
 // A failed walk drops the read-aheads of the directories it did not visit,
