@@ -9,14 +9,7 @@
 // search, and a directory whose parent this thread is still searching is
 // opened relative to the parent's descriptor, not by its whole path (which
 // the kernel would look up component by component, at every level again).
-//
-// A walk keeps a search open at every level it is in, which a deep tree
-// under a low descriptor limit cannot afford.  A search that finds no
-// descriptor left parks this thread's oldest open search instead: its
-// descriptor is closed, its buffered entries and its place in the directory
-// are kept, and it is opened again, checked to be the same directory, when
-// it is next asked for an entry.  So a thread needs one descriptor, however
-// deep it goes.
+// Out of descriptors, a search parks older ones (open_searches.cpp).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,25 +22,9 @@
 
 #include "platform/platform.h"
 #include "platform/posix/internal.h"
+#include "platform/posix/open_searches.h"
 
 namespace platform {
-
-struct FindHandle {
-  int directory;  // -1 while parked
-  size_t next;    // the next record in `buffer`
-  size_t end;     // the bytes the last getdents64 gave
-  // The searches this thread has open, newest first, by their directory's
-  // path in the Windows form (`X:\dir`).
-  FindHandle* older;
-  // The directory searched, to know it again when it is opened once more.
-  dev_t device;
-  ino_t inode;
-  off_t position;  // while parked: where getdents64 goes on
-  size_t pathLength;
-  char path[kPathSize];
-  alignas(8) char buffer[32768];
-};
-
 namespace {
 
 // A record of getdents64: inode (8 bytes), offset (8), the record's length
@@ -60,7 +37,6 @@ constexpr size_t kDirentNameAt = 19;
 // glibc register one per thread, which fails (and aborts) when memory is
 // short.  EndSearches frees the spare handle instead.
 thread_local FindHandle* tSpare = nullptr;  // kept for the next search
-thread_local FindHandle* tOpenSearches = nullptr;
 thread_local uint32_t tError = kErrorSuccess;
 
 // A search of one named entry holds nothing once it has found it: every
@@ -74,110 +50,6 @@ FindHandle* NamedSearch() {
 FindHandle* Fail(uint32_t error) {
   tError = error;
   return nullptr;
-}
-
-uint32_t ErrorOf(int error) {
-  switch (error) {
-    case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENOMEM: return kErrorOutOfMemory;
-    case EACCES:
-    case EPERM: return kErrorAccessDenied;
-    default: return kErrorFileNotFound;
-  }
-}
-
-// Closes the descriptor of this thread's oldest open search other than
-// `except`, keeping its place for Reopen.  False when there is none.
-bool ParkOldest(const FindHandle* except) {
-  FindHandle* oldest = nullptr;
-  for (FindHandle* search = tOpenSearches; search != nullptr;
-       search = search->older) {
-    if (search != except && search->directory >= 0) oldest = search;
-  }
-  if (oldest == nullptr) return false;
-  off_t position = lseek(oldest->directory, 0, SEEK_CUR);
-  if (position < 0) return false;
-  oldest->position = position;
-  close(oldest->directory);
-  oldest->directory = -1;
-  return true;
-}
-
-// Opens the directory `path` (`length` characters, Windows form) relative
-// to this thread's open search of its parent, when there is one, else by
-// its native path.  Out of descriptors, it parks this thread's searches but
-// `except`, oldest first, until the open succeeds.  -1 with tError set when
-// the directory cannot be opened.
-int OpenDirectory(const char* path, size_t length, int flags,
-                  const FindHandle* except) {
-  for (;;) {
-    int descriptor = -1;
-    bool opened = false;
-    for (FindHandle* parent = tOpenSearches; parent != nullptr;
-         parent = parent->older) {
-      size_t at = parent->pathLength;
-      if (parent->directory < 0 || at >= length || path[at] != '\\' ||
-          memcmp(parent->path, path, at) != 0) {
-        continue;
-      }
-      size_t nameLength = length - at - 1;
-      if (nameLength == 0 ||
-          memchr(path + at + 1, '\\', nameLength) != nullptr) {
-        continue;  // not a child of this one
-      }
-      char child[kPathSize];
-      memcpy(child, path + at + 1, nameLength);
-      child[nameLength] = '\0';
-      descriptor = openat(parent->directory, child, flags);
-      opened = true;
-      break;
-    }
-    if (!opened) {
-      char native[posix::kNativePathSize];
-      if (!posix::NativePath(path, length, native)) {
-        tError = kErrorFileNotFound;
-        return -1;
-      }
-      descriptor = open(native, flags);
-    }
-    if (descriptor >= 0) return descriptor;
-    if ((errno != EMFILE && errno != ENFILE) || !ParkOldest(except)) {
-      tError = ErrorOf(errno);
-      return -1;
-    }
-  }
-}
-
-// Opens a parked search's directory again where it left off.  False when it
-// cannot: out of descriptors (tError says so, and it may be tried again), or
-// the directory is gone or another now, which ends the search as a removed
-// directory would.
-bool Reopen(FindHandle* search) {
-  // A directory entered through a link is reopened through it too: its
-  // identity is what tells.
-  int descriptor = OpenDirectory(search->path, search->pathLength,
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC, search);
-  if (descriptor < 0) return false;
-  struct stat info;
-  if (fstat(descriptor, &info) != 0 || info.st_dev != search->device ||
-      info.st_ino != search->inode ||
-      lseek(descriptor, search->position, SEEK_SET) != search->position) {
-    close(descriptor);
-    tError = kErrorFileNotFound;
-    return false;
-  }
-  search->directory = descriptor;
-  return true;
-}
-
-void Unlist(FindHandle* search) {
-  for (FindHandle** at = &tOpenSearches; *at != nullptr; at = &(*at)->older) {
-    if (*at == search) {
-      *at = search->older;
-      return;
-    }
-  }
 }
 
 void Release(FindHandle* search) {
@@ -219,7 +91,8 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry,
   // link to another put in its place.
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   if (expected != nullptr && !expected->throughLink) flags |= O_NOFOLLOW;
-  int descriptor = OpenDirectory(pattern, pathLength, flags, nullptr);
+  int descriptor =
+      posix::OpenDirectory(pattern, pathLength, flags, nullptr, &tError);
   if (descriptor < 0) {
     Release(search);
     return nullptr;
@@ -242,8 +115,7 @@ FindHandle* FindFirst(const char* pattern, FindEntry* entry,
   search->inode = info.st_ino;
   memcpy(search->path, pattern, pathLength);
   search->pathLength = pathLength;
-  search->older = tOpenSearches;
-  tOpenSearches = search;
+  posix::Enlist(search);
   // Win32 fails a search that finds nothing at all.
   if (!FindNext(search, entry)) {
     FindEnd(search);
@@ -258,7 +130,7 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
     return false;
   }
   // Buffered entries are described relative to the directory too.
-  if (search->directory < 0 && !Reopen(search)) return false;
+  if (search->directory < 0 && !posix::Reopen(search, &tError)) return false;
   for (;;) {
     if (search->next == search->end) {
       long got = syscall(SYS_getdents64, search->directory, search->buffer,
@@ -301,7 +173,7 @@ bool FindNext(FindHandle* search, FindEntry* entry) {
 
 void FindEnd(FindHandle* search) {
   if (search == NamedSearch()) return;
-  Unlist(search);
+  posix::Unlist(search);
   if (search->directory >= 0) close(search->directory);
   Release(search);
 }
