@@ -84,6 +84,10 @@ struct Spill {
   const char* path = nullptr;  // the database's, while blocks may spill
   char expected[64] = "";      // the letters of the provisional header
   platform::FileHandle* file = nullptr;
+  // A device's, pipe's or descriptor's own handle, opened before the scratch
+  // file: a descriptor that -D names and that is not open must not become
+  // the scratch file's number.
+  platform::FileHandle* target = nullptr;
   bool scratch = false;     // the file is a scratch file, not the database
   bool failed = false;      // nothing more goes to the file
   uint64_t headerSize = 0;  // the provisional header, when written whole
@@ -95,6 +99,8 @@ Spill gSpill;
 bool OpenSpill() {
   if (strlen(gSpill.path) >= platform::kPathSize) return false;
   if (platform::IsSpecialFile(gSpill.path)) {
+    gSpill.target = platform::CreateFileForWriting(gSpill.path);
+    if (gSpill.target == nullptr) return false;
     gSpill.file = platform::CreateScratchFile();
     gSpill.scratch = true;
     return gSpill.file != nullptr;
@@ -174,10 +180,9 @@ bool CopySpilled(uint64_t from, uint64_t count, const WriteSink& sink) {
 
 // The database written in place, the spilled records copied from the
 // scratch file.
-uint32_t FinishInPlace(const char* path, const char* driveLetters,
-                       uint32_t databaseTime) {
-  platform::FileHandle* file = platform::CreateFileForWriting(path);
-  if (file == nullptr) return kResultCannotCreate;
+uint32_t FinishInPlace(const char* driveLetters, uint32_t databaseTime) {
+  platform::FileHandle* file = gSpill.target;
+  gSpill.target = nullptr;
   WriteSink sink = {WriteToPlatformFile, file};
   bool written = WriteHeader(sink, driveLetters, databaseTime) &&
                  CopySpilled(0, gSpill.records, sink) && RecordStoreDrain(sink);
@@ -217,11 +222,10 @@ bool FinishReplacement(const char* driveLetters, uint32_t databaseTime) {
          platform::SetFileSize(file, size + gSpill.records + rest.bytes);
 }
 
-uint32_t FinishSpill(const char* path, const char* driveLetters,
-                     uint32_t databaseTime) {
+uint32_t FinishSpill(const char* driveLetters, uint32_t databaseTime) {
   uint32_t result;
   if (gSpill.scratch) {
-    result = FinishInPlace(path, driveLetters, databaseTime);
+    result = FinishInPlace(driveLetters, databaseTime);
     platform::CloseFile(gSpill.file);
   } else {
     bool written = FinishReplacement(driveLetters, databaseTime);
@@ -237,8 +241,7 @@ uint32_t FinishSpill(const char* path, const char* driveLetters,
 
 uint32_t WriteDatabase(const char* path, const char* driveLetters,
                        uint32_t databaseTime) {
-  if (gSpill.file != nullptr)
-    return FinishSpill(path, driveLetters, databaseTime);
+  if (gSpill.file != nullptr) return FinishSpill(driveLetters, databaseTime);
   SpillAbandon();
   if (strlen(path) >= platform::kPathSize) return kResultCannotCreate;
   // Every run writes a file of its own, which replaces the path only once it
@@ -270,6 +273,7 @@ void SpillExpect(const char* driveLetters) {
 }
 
 void SpillAbandon() {
+  if (gSpill.target != nullptr) platform::CloseFile(gSpill.target);
   if (gSpill.file != nullptr) {
     platform::CloseFile(gSpill.file);
     if (!gSpill.scratch) platform::AbandonReplacement();

@@ -27,6 +27,9 @@ int Descriptor(FileHandle* file) {
 }  // namespace
 
 FileHandle* CreateScratchFile() {
+  // The scratch file is a file as the database is: a write past the size
+  // limit fails, rather than end the run.
+  posix::FailWritesPastSizeLimit();
   const char* directory = getenv("TMPDIR");
   if (directory == nullptr || directory[0] == '\0') directory = "/tmp";
   // A file without a name: nothing is left behind, even by a run killed

@@ -137,6 +137,37 @@ class FailedWrites(Case):
             self.assertEqual([b"K:\\a.txt"], Database(data[len(earlier):]).paths(), name)
         self.assertEqual(["c", "log.txt", "out"], sorted(os.listdir(self.tmp)))
 
+    def spilling_tree(self):
+        """A tree whose records pass the memory budget: 9000 of 220 bytes."""
+        return self.make_tree("big", {"%04d" % i + "n" * 196: b"" for i in range(9000)})
+
+    def test_descriptor_not_open_is_not_the_spill(self):
+        # The records that spill wait in a scratch file, which must not take
+        # the number that -D names: the database would go into it.
+        self.native_only()
+        drives = {"K": ("fixed", self.spilling_tree())}
+        for threads in ("0", "2"):
+            for number in range(3, 9):
+                name = "/dev/fd/%d" % number
+                result = self.kavelo(["-LK", "-D", name], drives,
+                                     env={"KAVELO_THREADS": threads})
+                self.assertEqual((1, b"Cannot create file " + name.encode() + b".\n"),
+                                 (result.returncode, result.stderr), (threads, number))
+
+    def test_size_limit_does_not_end_a_spill_to_a_device(self):
+        # The scratch file of a database written to a pipe is a file as any
+        # other: past the size limit its writes fail, and the records wait in
+        # memory instead.
+        self.native_only()
+        root = self.spilling_tree()
+        whole = self.kavelo(["-LK", "-D", "/dev/stdout"], {"K": ("fixed", root)})
+        self.assertEqual(0, whole.returncode)
+        wrapper = ["bash", "-c", 'ulimit -f 16; exec "$@"', "kavelo"]
+        result = self.kavelo(["-LK", "-D", "/dev/stdout"], {"K": ("fixed", root)},
+                             wrapper=wrapper)
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        self.assertEqual(Database(whole.stdout).paths(), Database(result.stdout).paths())
+
     def test_fifo_is_written_in_place(self):
         self.native_only()
         root = self.make_tree("c", {"a.txt": b"abc"})
