@@ -16,21 +16,31 @@ bool AnswerForKey(int key, DriveAnswer* answer) {
   }
 }
 
+namespace {
+
+bool gToError = false;
+
+}  // namespace
+
+void PromptToStandardError(bool toError) { gToError = toError; }
+
 DriveAnswer AskDriveNotReady(char letter) {
+  FILE* out = gToError ? stderr : stdout;
   DriveAnswer answer;
   for (;;) {
-    printf("Cannot read drive %c. Drive not ready. Abort, Retry, Ignore? ",
-           letter);
-    fflush(stdout);
+    fprintf(out,
+            "Cannot read drive %c. Drive not ready. Abort, Retry, Ignore? ",
+            letter);
+    fflush(out);
     int key = platform::ReadKey();
     if (key < 0) {
       // Nobody can answer: asking again would never end.
-      printf("\n");
-      fflush(stdout);
+      fprintf(out, "\n");
+      fflush(out);
       return DriveAnswer::Ignore;
     }
-    printf("%c\n", key);
-    fflush(stdout);
+    fprintf(out, "%c\n", key);
+    fflush(out);
     if (AnswerForKey(key, &answer)) return answer;
   }
 }

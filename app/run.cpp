@@ -63,6 +63,8 @@ uint32_t BuildDatabase(const char* databasePath,
 
   WorkersStart start;
   unsigned workers = ReadAheadWorkers(platform::ProcessorCount(), &start);
+  // A prompt written into the database's own stream would spoil it.
+  PromptToStandardError(platform::IsStandardOutput(databasePath));
 
   // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];

@@ -255,6 +255,11 @@ bool FlushFile(FileHandle* file);
 // it: such a path is written in place.
 bool IsSpecialFile(const char* path);
 
+// True when `path` names the open file that standard output writes to
+// (POSIX: /dev/stdout, a descriptor or device that is that same file).
+// Win32 names no open file by path: false.
+bool IsStandardOutput(const char* path);
+
 // The records of a long run wait on the disk, in the file that becomes the
 // database or, when the database is written in place, in a scratch file.
 //

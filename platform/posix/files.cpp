@@ -220,4 +220,21 @@ bool IsSpecialFile(const char* path) {
          !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 }
 
+bool IsStandardOutput(const char* path) {
+  struct stat output;
+  if (fstat(STDOUT_FILENO, &output) != 0) return false;
+  struct stat info;
+  int named;
+  if (NamesDescriptor(path, &named)) {
+    if (fstat(named, &info) != 0) return false;
+  } else {
+    char native[posix::kNativePathSize];
+    if (!posix::NativePath(path, native) || stat(native, &info) != 0 ||
+        S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+      return false;
+    }
+  }
+  return info.st_dev == output.st_dev && info.st_ino == output.st_ino;
+}
+
 }  // namespace platform

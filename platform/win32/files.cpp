@@ -107,4 +107,6 @@ bool IsSpecialFile(const char* path) {
   return type != FILE_TYPE_DISK;
 }
 
+bool IsStandardOutput(const char*) { return false; }
+
 }  // namespace platform

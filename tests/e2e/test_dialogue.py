@@ -184,3 +184,8 @@ class Dialogue(Case):
         self.assertEqual((0, b""), (result.returncode, result.stderr))
         self.assertEqual(PROMPT + b"\n", result.stdout)
         self.assertEqual(b"K", self.database().letters)
+        # Where the database goes to standard output, the prompt does not.
+        if self.runner.name == "native":
+            result = self.kavelo(["-LAK", "-D", "/dev/stdout"], self.drives)
+            self.assertEqual((0, PROMPT + b"\n"), (result.returncode, result.stderr))
+            self.assertEqual(b"K", Database(result.stdout).letters)
