@@ -103,10 +103,20 @@ bool OpenSpill() {
     if (gSpill.target == nullptr) return false;
     gSpill.file = platform::CreateScratchFile();
     gSpill.scratch = true;
-    return gSpill.file != nullptr;
+  } else {
+    gSpill.file = platform::CreateReplacement(gSpill.path);
   }
-  gSpill.file = platform::CreateReplacement(gSpill.path);
   if (gSpill.file == nullptr) return false;
+  // The spill's files stay open until the run ends.  Had they taken the
+  // last files the process may open, the walk of a drive still to come
+  // would fail for want of one and the drive be left out: the spill gives
+  // them back instead, and the records wait in memory as though no spill
+  // had begun.
+  if (!platform::CanOpenAnotherFile()) {
+    SpillAbandon();
+    return false;
+  }
+  if (gSpill.scratch) return true;
   WriteSink sink = {WriteToPlatformFile, gSpill.file};
   if (!WriteHeader(sink, gSpill.expected, 0)) return false;
   gSpill.headerSize = HeaderSize(gSpill.expected);

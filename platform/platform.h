@@ -270,6 +270,10 @@ bool IsStandardOutput(const char* path);
 // once closed or once the process ends, however it ends.  Null when it
 // cannot be created.
 FileHandle* CreateScratchFile();
+// Whether the process may open one more file now.  POSIX: false when every
+// descriptor that its limit allows (ulimit -n) is taken; Win32's handles
+// run short only with memory, so true.
+bool CanOpenAnotherFile();
 // ReadFile and WriteFile at `offset`, as an OVERLAPPED offset gives it; the
 // file position afterwards is unspecified.  False on failure; *done is
 // what was read or written.

@@ -38,6 +38,10 @@ FileHandle* CreateScratchFile() {
   return nullptr;
 }
 
+// A process's handles are limited by its memory alone, which the walk meets
+// as memory running out.
+bool CanOpenAnotherFile() { return true; }
+
 namespace {
 
 OVERLAPPED At(uint64_t offset) {

@@ -168,6 +168,30 @@ class FailedWrites(Case):
         self.assertEqual((0, b""), (result.returncode, result.stderr))
         self.assertEqual(Database(whole.stdout).paths(), Database(result.stdout).paths())
 
+    def test_spill_leaves_the_walk_a_descriptor(self):
+        # Five descriptors, three of them the standard streams': the spill's
+        # file and its lock (or a device's own descriptor and the scratch
+        # file) would take the last two, and the walk of L would find none.
+        # The records then wait in memory instead, and L is walked.
+        self.native_only()
+        drives = {"K": ("fixed", self.spilling_tree()),
+                  "L": ("fixed", self.make_tree("l", {"sub/l.txt": b"l"}))}
+        whole = self.kavelo(["-LKL", "-D", self.db_arg("whole.dbs")], drives)
+        self.assert_ok(whole)
+        expected = self.database("whole.dbs")
+        self.assertEqual(b"KL", expected.letters)
+        wrapper = ["bash", "-c", 'ulimit -n 5; exec "$@"', "kavelo"]
+        for threads in ("0", "2"):
+            for target in (self.db_arg(), "/dev/stdout"):
+                result = self.kavelo(["-LKL", "-D", target], drives, wrapper=wrapper,
+                                     env={"KAVELO_THREADS": threads})
+                self.assertEqual((0, b""), (result.returncode, result.stderr),
+                                 (threads, target))
+                db = self.database() if target == self.db_arg() else Database(result.stdout)
+                self.assertEqual(b"KL", db.letters, (threads, target))
+                self.assertTrue(expected.paths() == db.paths(), (threads, target))
+        self.assert_no_leftovers()
+
     def test_fifo_is_written_in_place(self):
         self.native_only()
         root = self.make_tree("c", {"a.txt": b"abc"})
