@@ -214,6 +214,26 @@ class Case(unittest.TestCase):
         if probe.returncode != 0:
             self.skipTest("strace cannot trace here: %r" % probe.stderr[-200:])
 
+    def fault_shim(self, **faults):
+        """The environment of a run with tests/fault_shim.cpp preloaded,
+        making `faults` (SHORT_WRITE=3 sets KAVELO_FAULT_SHORT_WRITE=3).
+        Skips the case where the shim is not built; under CTest, which names
+        it, it must be there."""
+        if self.runner.name != "native":
+            self.skipTest("the fault shim is preloaded into the POSIX port")
+        shim = os.environ.get("KAVELO_FAULT_SHIM")
+        if shim is None:
+            shim = os.path.join(os.path.dirname(self.runner.program), "tests",
+                                "libfault_shim.so")
+            if not os.path.exists(shim):
+                self.skipTest("the fault shim is not built: %s" % shim)
+        # The sanitizers' runtime then loads after the shim, which they allow.
+        options = os.environ.get("ASAN_OPTIONS", "")
+        env = {"LD_PRELOAD": shim, "ASAN_OPTIONS": options + (":" if options else "")
+               + "verify_asan_link_order=0"}
+        env.update(("KAVELO_FAULT_" + name, str(value)) for name, value in faults.items())
+        return env
+
     def assert_ok(self, result):
         self.assertEqual((0, b""), (result.returncode, result.stderr), result)
 
