@@ -168,6 +168,39 @@ class FailedWrites(Case):
         self.assertEqual((0, b""), (result.returncode, result.stderr))
         self.assertEqual(Database(whole.stdout).paths(), Database(result.stdout).paths())
 
+    def test_spilled_records_that_cannot_be_read_back(self):
+        # Records that waited on the disk are read back as the database is
+        # finished: from the scratch file of a database written to a device,
+        # and within the file itself when a drive that its first header
+        # named is left out (A, not ready).  A read that fails fails the
+        # write; what was read before it is no database.
+        self.native_only()
+        drives = {"K": ("fixed", self.spilling_tree()),
+                  "A": ("removable", self.path("no-disc"))}
+        earlier = b"an earlier database"
+        with open(self.path("files.dbs"), "wb") as f:
+            f.write(earlier)
+        for target in ("/dev/stdout", self.db_arg()):
+            result = self.kavelo(["-LKA", "-Q", "-D", target], drives,
+                                 env=self.fault_shim(FAILED_READ=1))
+            self.assertEqual((2, b"Cannot write to file " + target.encode() + b".\n"),
+                             (result.returncode, result.stderr), target)
+        self.assertEqual(earlier, self.read())
+        self.assert_no_leftovers()
+
+    def test_named_scratch_file_goes_at_once(self):
+        # Where the temporary directory's file system makes no nameless
+        # files, the scratch file has a name for a moment only.
+        self.native_only()
+        scratch = self.path("scratch")
+        os.mkdir(scratch)
+        env = dict(self.fault_shim(NO_TMPFILE=1), TMPDIR=scratch)
+        result = self.kavelo(["-LK", "-D", "/dev/stdout"],
+                             {"K": ("fixed", self.spilling_tree())}, env=env)
+        self.assertEqual((0, b""), (result.returncode, result.stderr))
+        self.assertEqual(9000, len(Database(result.stdout).paths()))
+        self.assertEqual([], os.listdir(scratch))
+
     def test_spill_leaves_the_walk_a_descriptor(self):
         # Five descriptors, three of them the standard streams': the spill's
         # file and its lock (or a device's own descriptor and the scratch
