@@ -463,6 +463,40 @@ TEST_F(WalkTest, OneFreeDescriptorWalksADeepChainAndNoneFailsTheWalk) {
   }
 }
 
+// A search parked for want of descriptors goes on only in the directory it
+// began in: another put in its place meanwhile ends it, as a removed one
+// would, though it holds the same names.
+TEST_F(WalkTest, ParkedSearchEndsWhenItsDirectoryIsReplaced) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
+  namespace fs = std::filesystem;
+  fs::path k = fs::path(temp_.Path()) / "k";
+  fs::path other = fs::path(temp_.Path()) / "other";
+  fs::create_directory(other);
+  for (int j = 0; j < 10; ++j) std::ofstream(other / ("g" + std::to_string(j)));
+  struct rlimit before;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
+  struct rlimit tight = before;
+  tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  platform::FindEntry entry;
+  platform::FindHandle* parked = platform::FindFirst("K:\\d0\\*.*", &entry);
+  // The one free descriptor is d0's: d1's search parks it.
+  platform::FindHandle* newer = platform::FindFirst("K:\\d1\\*.*", &entry);
+  std::error_code error;
+  fs::rename(k / "d0", fs::path(temp_.Path()) / "d0.old", error);
+  if (!error) fs::rename(other, k / "d0", error);
+  bool more = parked != nullptr && platform::FindNext(parked, &entry);
+  if (parked != nullptr) platform::FindEnd(parked);
+  if (newer != nullptr) platform::FindEnd(newer);
+  setrlimit(RLIMIT_NOFILE, &before);
+  ASSERT_NE(nullptr, parked);
+  ASSERT_NE(nullptr, newer);
+  ASSERT_FALSE(error) << error.message();
+  EXPECT_FALSE(more) << entry.name;
+}
+
 // A run confined to one processor (taskset, a container's CPU set) counts
 // one, not every processor of the machine: workers beyond it would only
 // take turns with the walk.
