@@ -18,29 +18,43 @@ bool AnswerForKey(int key, DriveAnswer* answer) {
 
 namespace {
 
-bool gToError = false;
+bool gDatabaseOnOutput = false;
+
+// Shows the `length` bytes of `text` where the prompt goes, at once.  The
+// echo of a key without a character is a NUL: the length says where the
+// text ends.
+void Show(const char* text, int length) {
+  if (length <= 0) return;
+  if (gDatabaseOnOutput &&
+      platform::WriteToConsole(text, static_cast<uint32_t>(length))) {
+    return;
+  }
+  FILE* out = gDatabaseOnOutput ? stderr : stdout;
+  fwrite(text, 1, static_cast<size_t>(length), out);
+  fflush(out);
+}
 
 }  // namespace
 
-void PromptToStandardError(bool toError) { gToError = toError; }
+void PromptBesideDatabase(bool databaseOnOutput) {
+  gDatabaseOnOutput = databaseOnOutput;
+}
 
 DriveAnswer AskDriveNotReady(char letter) {
-  FILE* out = gToError ? stderr : stdout;
+  char text[64];
   DriveAnswer answer;
   for (;;) {
-    fprintf(out,
-            "Cannot read drive %c. Drive not ready. Abort, Retry, Ignore? ",
-            letter);
-    fflush(out);
+    Show(text, snprintf(text, sizeof text,
+                        "Cannot read drive %c. Drive not ready. Abort, Retry, "
+                        "Ignore? ",
+                        letter));
     int key = platform::ReadKey();
     if (key < 0) {
       // Nobody can answer: asking again would never end.
-      fprintf(out, "\n");
-      fflush(out);
+      Show("\n", 1);
       return DriveAnswer::Ignore;
     }
-    fprintf(out, "%c\n", key);
-    fflush(out);
+    Show(text, snprintf(text, sizeof text, "%c\n", key));
     if (AnswerForKey(key, &answer)) return answer;
   }
 }

@@ -7,11 +7,12 @@ enum class DriveAnswer { Abort, Retry, Ignore };
 // The answer a key gives: false for every key but a, r, i in either case.
 bool AnswerForKey(int key, DriveAnswer* answer);
 
-// Where the prompt goes: standard output, or standard error when the
-// database goes to standard output and the prompt would land in its bytes.
-void PromptToStandardError(bool toError);
+// Where the prompt goes: standard output, unless the database goes there
+// (`databaseOnOutput`) and the prompt would land in its bytes: then the
+// console, or standard error when there is none.
+void PromptBesideDatabase(bool databaseOnOutput);
 
-// Asks on standard output until a key answers.  With no console to read
-// from, the prompt is shown once and the answer is Ignore, as quiet mode
-// would have skipped the drive.
+// Asks until a key answers.  With no console to read from, the prompt is
+// shown once and the answer is Ignore, as quiet mode would have skipped the
+// drive.
 DriveAnswer AskDriveNotReady(char letter);

@@ -64,7 +64,7 @@ uint32_t BuildDatabase(const char* databasePath,
   WorkersStart start;
   unsigned workers = ReadAheadWorkers(platform::ProcessorCount(), &start);
   // A prompt written into the database's own stream would spoil it.
-  PromptToStandardError(platform::IsStandardOutput(databasePath));
+  PromptBesideDatabase(platform::IsStandardOutput(databasePath));
 
   // Every letter of the drive specification may be walked, repeats included.
   char collected[kDriveSpecificationSize];

@@ -308,5 +308,9 @@ uint32_t RegistryClose(RegistryHandle* key);
 // The C runtime's _getch: one key from the console, without echo; -1 when
 // there is no console to read or the read fails.
 int ReadKey();
+// WriteConsoleA on the console itself (CONOUT$; POSIX: the controlling
+// terminal), whatever standard output is: false when there is no console
+// or the write fails.
+bool WriteToConsole(const char* text, uint32_t length);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
-// The console key: _getch over the controlling terminal, read raw only
-// while it waits, with escape sequences decoded to _getch's two values.
+// The console: _getch over the controlling terminal, read raw only while it
+// waits, with escape sequences decoded to _getch's two values; and writing
+// to that terminal.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -86,6 +87,14 @@ int ReadRawKey() {
   return kEscapeKey;
 }
 
+// Opens the controlling terminal once.  False when the process has none.
+bool OpenTerminal() {
+  if (gTerminal < 0) {
+    gTerminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  return gTerminal >= 0;
+}
+
 }  // namespace
 
 int ReadKey() {
@@ -94,10 +103,7 @@ int ReadKey() {
     gPendingCode = -1;
     return code;
   }
-  if (gTerminal < 0) {
-    gTerminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (gTerminal < 0) return -1;
-  }
+  if (!OpenTerminal()) return -1;
   if (tcgetattr(gTerminal, &gSaved) != 0) return -1;
   struct termios raw = gSaved;
   // As _getch: no line input, no echo, Ctrl+C and Ctrl+S as characters,
@@ -124,6 +130,18 @@ int ReadKey() {
     sigaction(kRestoredSignals[i], &gPrevious[i], nullptr);
   }
   return key;
+}
+
+bool WriteToConsole(const char* text, uint32_t length) {
+  if (!OpenTerminal()) return false;
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t got = write(gTerminal, text + done, length - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<uint32_t>(got);
+  }
+  return true;
 }
 
 }  // namespace platform

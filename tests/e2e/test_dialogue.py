@@ -32,19 +32,27 @@ class Session:
             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(slave)
         self.out = b""
+        self.shown = b""  # what the terminal showed
 
-    def expect(self, text, timeout=20):
+    def expect(self, text, timeout=20, terminal=False):
+        """Reads standard output, or the terminal, until it ends in `text`."""
+        source = self.master if terminal else self.proc.stdout.fileno()
+        have = self.shown if terminal else self.out
         deadline = time.time() + timeout
-        while not self.out.endswith(text):
+        while not have.endswith(text):
             left = deadline - time.time()
             if left <= 0:
-                raise AssertionError("waited for %r, have %r" % (text, self.out))
-            ready, _, _ = select.select([self.proc.stdout], [], [], left)
+                raise AssertionError("waited for %r, have %r" % (text, have))
+            ready, _, _ = select.select([source], [], [], left)
             if ready:
-                chunk = os.read(self.proc.stdout.fileno(), 4096)
+                chunk = os.read(source, 4096)
                 if not chunk:
-                    raise AssertionError("ended before %r: %r" % (text, self.out))
-                self.out += chunk
+                    raise AssertionError("ended before %r: %r" % (text, have))
+                have += chunk
+                if terminal:
+                    self.shown = have
+                else:
+                    self.out = have
 
     def send(self, keys):
         """Types `keys` once the read waits for them: the prompt comes before
@@ -177,6 +185,19 @@ class Dialogue(Case):
         modes = session.terminal_modes()
         self.assertEqual(termios.ICANON | termios.ECHO | termios.ISIG,
                          modes & (termios.ICANON | termios.ECHO | termios.ISIG))
+
+    def test_database_on_standard_output_asks_on_the_terminal(self):
+        # Standard error may go to a log nobody reads while the run waits:
+        # the terminal that the answer comes from shows the question.
+        env = self.runner.environment(self.work, self.drives)
+        session = Session([self.runner.program, "-LAK", "-D", "/dev/stdout"], env)
+        self.addCleanup(session.close)
+        session.expect(PROMPT, terminal=True)
+        session.send(b"i")
+        session.expect(b"i\r\n", terminal=True)  # the terminal's own line ends
+        self.assertEqual((0, b""), session.finish())
+        self.assertEqual(PROMPT + b"i\r\n", session.shown)
+        self.assertEqual(b"K", Database(session.out).letters)
 
     def test_no_terminal_answers_ignore(self):
         # Started in a session of its own with no terminal: nothing to read.
