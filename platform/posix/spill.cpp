@@ -13,18 +13,9 @@
 #include "platform/posix/internal.h"
 
 namespace platform {
-namespace {
 
-// A file handle is the descriptor plus one, so that null means none.
-FileHandle* HandleOf(int descriptor) {
-  return reinterpret_cast<FileHandle*>(static_cast<intptr_t>(descriptor) + 1);
-}
-
-int Descriptor(FileHandle* file) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
-}
-
-}  // namespace
+using posix::Descriptor;
+using posix::HandleOf;
 
 FileHandle* CreateScratchFile() {
   // The scratch file is a file as the database is: a write past the size
