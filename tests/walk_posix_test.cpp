@@ -59,6 +59,37 @@ void* FailEvery(size_t size) {
   return ::operator new(size, std::nothrow);
 }
 
+// The lowest descriptor not open: opens fail once the limit is set there.
+int LowestFreeDescriptor() {
+  int descriptor = 0;
+  while (fcntl(descriptor, F_GETFD) != -1) ++descriptor;
+  return descriptor;
+}
+
+// Leaves room for `free` more descriptors until Lift, or the end of scope.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(int free) {
+    held_ = getrlimit(RLIMIT_NOFILE, &before_) == 0;
+    struct rlimit tight = before_;
+    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + free);
+    held_ = held_ && setrlimit(RLIMIT_NOFILE, &tight) == 0;
+  }
+  ~DescriptorLimit() { Lift(); }
+  DescriptorLimit(const DescriptorLimit&) = delete;
+  DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+  bool Held() const { return held_; }
+  void Lift() {
+    if (held_) setrlimit(RLIMIT_NOFILE, &before_);
+    held_ = false;
+  }
+
+ private:
+  struct rlimit before_;
+  bool held_;
+};
+
 class WalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -260,24 +291,14 @@ TEST_F(WalkTest, WorkersHoldingTheLastDescriptorsLoseNoDirectory) {
   Install("K fixed " + root.string() + "\n");
   std::string serial = Walk(0, 0);
   HeldDescriptorWalk held;
-  // Room for one more descriptor.
-  int free = 0;
-  int limit = 0;
-  while (free < 1) {
-    if (fcntl(limit, F_GETFD) == -1) ++free;
-    ++limit;
-  }
-  struct rlimit before;
-  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
-  struct rlimit tight = before;
-  tight.rlim_cur = static_cast<rlim_t>(limit);
-  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  DescriptorLimit limit(1);
+  ASSERT_TRUE(limit.Held());
   gWalkThread = std::this_thread::get_id();
   gWalkReadTarget = gSubReadFirst = false;
   gAfterStatx = WatchPause;
   std::string parallel = Walk(1, 0);
   gAfterStatx = nullptr;
-  setrlimit(RLIMIT_NOFILE, &before);
+  limit.Lift();
   EXPECT_FALSE(HeldDescriptorWalk::Stalled());
   EXPECT_EQ(serial, parallel);
   EXPECT_TRUE(gWalkReadTarget);
@@ -419,13 +440,6 @@ TEST_F(WalkTest, BirthTimeOfTheEpochIsNone) {
             platform::Ticks(entry.creationTime));
 }
 
-// The lowest descriptor not open: opens fail once the limit is set there.
-int LowestFreeDescriptor() {
-  int descriptor = 0;
-  while (fcntl(descriptor, F_GETFD) != -1) ++descriptor;
-  return descriptor;
-}
-
 // However deep the tree, one free descriptor is enough to walk it whole,
 // serially or with workers; with none the walk fails rather than leave the
 // drive empty.
@@ -445,17 +459,15 @@ TEST_F(WalkTest, OneFreeDescriptorWalksADeepChainAndNoneFailsTheWalk) {
   auto [result, serial] = WalkOf("L:", 0);
   ASSERT_EQ(kResultWritten, result);
   ASSERT_EQ(60u, PathsOf(serial).size());
-  struct rlimit before;
-  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
-  struct rlimit tight = before;
   for (unsigned workers : {0u, 3u}) {
-    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    DescriptorLimit oneLimit(1);
+    ASSERT_TRUE(oneLimit.Held());
     auto oneFree = WalkOf("L:", workers);
-    tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor());
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+    oneLimit.Lift();
+    DescriptorLimit noneLimit(0);
+    ASSERT_TRUE(noneLimit.Held());
     auto noneFree = WalkOf("L:", workers);
-    setrlimit(RLIMIT_NOFILE, &before);
+    noneLimit.Lift();
     EXPECT_EQ(kResultWritten, oneFree.first) << workers;
     EXPECT_TRUE(serial == oneFree.second)
         << PathsOf(oneFree.second).size() << " records, workers " << workers;
@@ -475,11 +487,8 @@ TEST_F(WalkTest, ParkedSearchEndsWhenItsDirectoryIsReplaced) {
   fs::path other = fs::path(temp_.Path()) / "other";
   fs::create_directory(other);
   for (int j = 0; j < 10; ++j) std::ofstream(other / ("g" + std::to_string(j)));
-  struct rlimit before;
-  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
-  struct rlimit tight = before;
-  tight.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor() + 1);
-  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  DescriptorLimit limit(1);
+  ASSERT_TRUE(limit.Held());
   platform::FindEntry entry;
   platform::FindHandle* parked = platform::FindFirst("K:\\d0\\*.*", &entry);
   // The one free descriptor is d0's: d1's search parks it.
@@ -490,7 +499,7 @@ TEST_F(WalkTest, ParkedSearchEndsWhenItsDirectoryIsReplaced) {
   bool more = parked != nullptr && platform::FindNext(parked, &entry);
   if (parked != nullptr) platform::FindEnd(parked);
   if (newer != nullptr) platform::FindEnd(newer);
-  setrlimit(RLIMIT_NOFILE, &before);
+  limit.Lift();
   ASSERT_NE(nullptr, parked);
   ASSERT_NE(nullptr, newer);
   ASSERT_FALSE(error) << error.message();
