@@ -5,10 +5,14 @@
 #include <new>
 
 #include "database/reader.h"
+#include "dump/csv.h"
+#include "dump/json.h"
+#include "dump/listing.h"
 #include "dump/options.h"
 #include "dump/output.h"
 #include "dump/pipeline.h"
 #include "dump/stdout.h"
+#include "dump/summary.h"
 #include "dump/wildcard.h"
 
 namespace {

@@ -1,11 +1,8 @@
-// kavelo-dump's output forms, written through a buffer of the program's own.
+// The buffer kavelo-dump writes its output through.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
-
-#include "database/reader.h"
 
 // Standard output, or any stream, in chunks of kChunk bytes.
 class Output {
@@ -46,40 +43,3 @@ class Output {
   bool failed_ = false;
   char buffer_[kChunk];
 };
-
-// A stored time as the listing shows it: ISO 8601 UTC, or `0` (before 1900)
-// and `-1` (out of range) as they are; with `raw` the number.  Writes at most
-// kTimeTextSize bytes to `out` and returns how many.
-constexpr size_t kTimeTextSize = 20;
-size_t FormatTime(int32_t time, bool raw, char* out);
-
-// The counts of --summary.
-struct SummaryCounts {
-  uint64_t records = 0;
-  uint64_t totalSize = 0;
-  uint64_t emptyPaths = 0;
-  // Records by the first byte of their path, the drive letter.
-  uint64_t perDrive[256] = {};
-  // The letters the header names, so that a drive without records shows.
-  bool walked[256] = {};
-};
-
-void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw);
-void WriteListRecord(Output* out, const DatabaseRecord& record, bool raw);
-void WriteCsvTitles(Output* out);
-void WriteCsvRecord(Output* out, const DatabaseRecord& record, bool raw);
-void WriteJsonHeader(Output* out, const DatabaseHeader& header, bool raw);
-void WriteJsonRecord(Output* out, const DatabaseRecord& record, bool raw);
-void WritePathWithNul(Output* out, const DatabaseRecord& record);
-
-void CountDriveLetters(SummaryCounts* counts, const char* driveLetters);
-inline void CountRecord(SummaryCounts* counts, const DatabaseRecord& record) {
-  ++counts->records;
-  counts->totalSize += record.size;
-  if (record.pathLength == 0) {
-    ++counts->emptyPaths;
-  } else {
-    ++counts->perDrive[static_cast<uint8_t>(record.path[0])];
-  }
-}
-void WriteSummaryCounts(Output* out, const SummaryCounts& counts);

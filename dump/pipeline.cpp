@@ -4,6 +4,10 @@
 #include <exception>
 #include <new>
 
+#include "dump/csv.h"
+#include "dump/json.h"
+#include "dump/listing.h"
+
 namespace {
 
 // A record in a batch: these numbers, then the path's bytes.

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "dump/csv.h"
+#include "dump/json.h"
+#include "dump/listing.h"
+#include "dump/numbers.h"
 #include "dump/pipeline.h"
 
 TEST(FormatTime, CalendarSamples) {

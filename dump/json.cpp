@@ -1,0 +1,55 @@
+#include "dump/json.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "dump/escape.h"
+#include "dump/numbers.h"
+
+namespace {
+
+// `"name":` and a time, quoted unless raw.
+size_t FormatJsonTime(const char* name, int32_t time, bool raw, char* out) {
+  size_t used = strlen(name);
+  memcpy(out, name, used);
+  if (!raw) out[used++] = '"';
+  used += FormatTime(time, raw, out + used);
+  if (!raw) out[used++] = '"';
+  return used;
+}
+
+}  // namespace
+
+void WriteJsonHeader(Output* out, const DatabaseHeader& header, bool raw) {
+  PutText(out, "{\"creator\":");
+  PutJsonString(out, header.creator, strlen(header.creator));
+  PutText(out, ",\"description\":");
+  PutJsonString(out, header.description, strlen(header.description));
+  PutText(out, ",\"drives\":");
+  PutJsonString(out, header.driveLetters, strlen(header.driveLetters));
+  PutText(out, ",\"time\":");
+  char* room = out->Room(kTimeTextSize + 4);
+  size_t used = 0;
+  if (!raw) room[used++] = '"';
+  used += FormatDatabaseTime(header.time, raw, room + used);
+  if (!raw) room[used++] = '"';
+  room[used++] = '}';
+  room[used++] = '\n';
+  out->Commit(used);
+}
+
+void WriteJsonRecord(Output* out, const DatabaseRecord& record, bool raw) {
+  PutText(out, "{\"path\":");
+  PutJsonString(out, record.path, record.pathLength);
+  char* room = out->Room(128);
+  size_t used = FormatJsonTime(",\"last_write\":", record.lastWrite, raw, room);
+  used += FormatJsonTime(",\"creation\":", record.creation, raw, room + used);
+  used +=
+      FormatJsonTime(",\"last_access\":", record.lastAccess, raw, room + used);
+  memcpy(room + used, ",\"size\":", 8);
+  used += 8;
+  used += FormatUnsigned(record.size, room + used);
+  room[used++] = '}';
+  room[used++] = '\n';
+  out->Commit(used);
+}
