@@ -1,15 +1,25 @@
 #include "dump/csv.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "dump/escape.h"
 #include "dump/numbers.h"
 
-void WriteCsvTitles(Output* out) {
+void WriteCsvTitles(Output* out, bool labelled) {
+  if (labelled) PutText(out, "database,");
   PutText(out, "path,last_write,creation,last_access,size\r\n");
 }
 
-void WriteCsvRecord(Output* out, const DatabaseRecord& record, bool raw) {
+void MakeCsvLabel(Output* label, const char* database) {
+  PutCsvField(label, database, strlen(database));
+  label->Put(',');
+}
+
+void WriteCsvRecord(Output* out, const DatabaseRecord& record,
+                    const FormStyle& style) {
+  bool raw = style.raw;
+  if (style.labelLength != 0) out->Append(style.label, style.labelLength);
   PutCsvField(out, record.path, record.pathLength);
   char* room = out->Room(4 * (kTimeTextSize + 1) + 1);
   size_t used = 0;

@@ -20,8 +20,18 @@ size_t FormatJsonTime(const char* name, int32_t time, bool raw, char* out) {
 
 }  // namespace
 
-void WriteJsonHeader(Output* out, const DatabaseHeader& header, bool raw) {
-  PutText(out, "{\"creator\":");
+void MakeJsonLabel(Output* label, const char* database) {
+  PutText(label, "\"database\":");
+  PutJsonString(label, database, strlen(database));
+  label->Put(',');
+}
+
+void WriteJsonHeader(Output* out, const DatabaseHeader& header,
+                     const FormStyle& style) {
+  bool raw = style.raw;
+  out->Put('{');
+  if (style.labelLength != 0) out->Append(style.label, style.labelLength);
+  PutText(out, "\"creator\":");
   PutJsonString(out, header.creator, strlen(header.creator));
   PutText(out, ",\"description\":");
   PutJsonString(out, header.description, strlen(header.description));
@@ -38,8 +48,12 @@ void WriteJsonHeader(Output* out, const DatabaseHeader& header, bool raw) {
   out->Commit(used);
 }
 
-void WriteJsonRecord(Output* out, const DatabaseRecord& record, bool raw) {
-  PutText(out, "{\"path\":");
+void WriteJsonRecord(Output* out, const DatabaseRecord& record,
+                     const FormStyle& style) {
+  bool raw = style.raw;
+  out->Put('{');
+  if (style.labelLength != 0) out->Append(style.label, style.labelLength);
+  PutText(out, "\"path\":");
   PutJsonString(out, record.path, record.pathLength);
   char* room = out->Room(128);
   size_t used = FormatJsonTime(",\"last_write\":", record.lastWrite, raw, room);

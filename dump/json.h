@@ -5,5 +5,10 @@
 #include "database/reader.h"
 #include "dump/output.h"
 
-void WriteJsonHeader(Output* out, const DatabaseHeader& header, bool raw);
-void WriteJsonRecord(Output* out, const DatabaseRecord& record, bool raw);
+// The label of a JSON object: the `"database"` key and its value, and a
+// comma.
+void MakeJsonLabel(Output* label, const char* database);
+void WriteJsonHeader(Output* out, const DatabaseHeader& header,
+                     const FormStyle& style);
+void WriteJsonRecord(Output* out, const DatabaseRecord& record,
+                     const FormStyle& style);

@@ -6,7 +6,13 @@
 #include "dump/escape.h"
 #include "dump/numbers.h"
 
-void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw) {
+void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw,
+                      const char* database) {
+  if (database != nullptr) {
+    PutText(out, "database: ");
+    PutText(out, database);
+    out->Put('\n');
+  }
   PutText(out, "creator: ");
   PutText(out, header.creator);
   PutText(out, "\ndescription: ");
@@ -20,7 +26,15 @@ void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw) {
   out->Commit(used);
 }
 
-void WriteListRecord(Output* out, const DatabaseRecord& record, bool raw) {
+void MakeListLabel(Output* label, const char* database) {
+  PutText(label, database);
+  label->Put('\t');
+}
+
+void WriteListRecord(Output* out, const DatabaseRecord& record,
+                     const FormStyle& style) {
+  bool raw = style.raw;
+  if (style.labelLength != 0) out->Append(style.label, style.labelLength);
   constexpr size_t kNumbersText = 4 * (kTimeTextSize + 1);
   char* room;
   size_t used = 0;

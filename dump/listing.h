@@ -5,6 +5,12 @@
 #include "database/reader.h"
 #include "dump/output.h"
 
-void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw);
-void WriteListRecord(Output* out, const DatabaseRecord& record, bool raw);
+// The header's lines; with `database` (when several are read) a line
+// naming it first.
+void WriteHeaderLines(Output* out, const DatabaseHeader& header, bool raw,
+                      const char* database = nullptr);
+// The label of a listing's records: the database's name and a tab.
+void MakeListLabel(Output* label, const char* database);
+void WriteListRecord(Output* out, const DatabaseRecord& record,
+                     const FormStyle& style);
 void WritePathWithNul(Output* out, const DatabaseRecord& record);

@@ -7,8 +7,8 @@
 const char kDumpUsageText[] =
     "kavelo-dump v" KAVELO_VERSION_TEXT
     "\n"
-    "usage: kavelo-dump [options] FILE\n"
-    "Lists, checks and searches the database FILE that kavelo wrote.\n"
+    "usage: kavelo-dump [options] FILE...\n"
+    "Lists, checks and searches the databases that kavelo wrote.\n"
     "\n"
     "  (no option)      the header, then a line per record: path, last-write,\n"
     "                   creation and last-access time, size; tab-separated\n"
@@ -24,8 +24,12 @@ const char kDumpUsageText[] =
     "                   whole path; may be given several times\n"
     "  -h, --help       this text\n"
     "\n"
-    "Exit codes: 0 done, 1 the file is not a well-formed database,\n"
-    "2 the file cannot be read, or a wrong command line.\n";
+    "With several files, each record names its database, and --summary ends\n"
+    "with the totals.\n"
+    "\n"
+    "Exit codes: 0 done, 1 a file is not a well-formed database,\n"
+    "2 a file cannot be read, or a wrong command line; with several files,\n"
+    "the worst met.\n";
 
 namespace {
 
@@ -49,19 +53,16 @@ const char* FormName(DumpForm form) {
 }  // namespace
 
 bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
-                      DumpOptions* options, char* error, size_t size) {
+                      const char** files, DumpOptions* options, char* error,
+                      size_t size) {
   *options = DumpOptions();
   options->patterns = patterns;
+  options->files = files;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (optionsEnded || argument[0] != '-' || argument[1] == '\0') {
-      if (options->file != nullptr) {
-        snprintf(error, size, "more than one file given: %s and %s",
-                 options->file, argument);
-        return false;
-      }
-      options->file = argument;
+      files[options->fileCount++] = argument;
       continue;
     }
     if (strcmp(argument, "--") == 0) {
@@ -71,6 +72,7 @@ bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
       return true;
     } else if (strcmp(argument, "--raw") == 0) {
       options->raw = true;
+
     } else if (strcmp(argument, "--match") == 0) {
       if (i + 1 >= argc) {
         snprintf(error, size, "--match needs a pattern");
@@ -96,7 +98,7 @@ bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
       options->form = found->form;
     }
   }
-  if (options->file == nullptr) {
+  if (options->fileCount == 0) {
     snprintf(error, size, "no database file given");
     return false;
   }

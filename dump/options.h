@@ -16,7 +16,9 @@ struct DumpOptions {
   DumpForm form = kFormList;
   bool raw = false;
   bool help = false;
-  const char* file = nullptr;
+  // The database files, pointing into argv.
+  const char** files = nullptr;
+  int fileCount = 0;
   // The --match patterns, pointing into argv.
   const char** patterns = nullptr;
   int patternCount = 0;
@@ -24,8 +26,10 @@ struct DumpOptions {
 
 extern const char kDumpUsageText[];
 
-// Parses argv[1] to argv[argc - 1] into `options`; `patterns` has room for
-// argc entries and receives the --match patterns.  Returns false for a wrong
-// command line, with the reason in `error` (of `size` bytes).
+// Parses argv[1] to argv[argc - 1] into `options`; `patterns` and `files`
+// have room for argc entries each and receive the --match patterns and the
+// files.  Returns false for a wrong command line, with the reason in `error`
+// (of `size` bytes).
 bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
-                      DumpOptions* options, char* error, size_t size);
+                      const char** files, DumpOptions* options, char* error,
+                      size_t size);

@@ -4,6 +4,15 @@
 #include <cstddef>
 #include <cstdio>
 
+// How a form writes a record: times as the stored numbers or as text, and
+// the label that leads each record, made for the form by its Make*Label:
+// the database the record comes from, when several are read; none for one.
+struct FormStyle {
+  bool raw = false;
+  const char* label = nullptr;
+  size_t labelLength = 0;
+};
+
 // Standard output, or any stream, in chunks of kChunk bytes.
 class Output {
  public:

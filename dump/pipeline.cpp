@@ -19,25 +19,27 @@ struct PackedRecord {
   uint32_t size;
 };
 
-void WritePathRecord(Output* out, const DatabaseRecord& record, bool) {
+void WritePathRecord(Output* out, const DatabaseRecord& record,
+                     const FormStyle&) {
   WritePathWithNul(out, record);
 }
 
 }  // namespace
 
-void LineForm(DumpForm form, FormatRecord* format, TextBound* bound) {
+void LineForm(DumpForm form, size_t labelLength, FormatRecord* format,
+              TextBound* bound) {
   switch (form) {
     case kFormList:
       *format = WriteListRecord;
-      *bound = {1, 96};
+      *bound = {1, 96 + labelLength};
       return;
     case kFormCsv:
       *format = WriteCsvRecord;
-      *bound = {4, 112};
+      *bound = {4, 112 + labelLength};
       return;
     case kFormJson:
       *format = WriteJsonRecord;
-      *bound = {6, 160};
+      *bound = {6, 160 + labelLength};
       return;
     case kFormPaths:
       *format = WritePathRecord;
@@ -48,11 +50,12 @@ void LineForm(DumpForm form, FormatRecord* format, TextBound* bound) {
   }
 }
 
-FormatPipeline::FormatPipeline(Output* out, FormatRecord format, bool raw,
-                               TextBound bound, size_t recordsSize)
+FormatPipeline::FormatPipeline(Output* out, FormatRecord format,
+                               const FormStyle& style, TextBound bound,
+                               size_t recordsSize)
     : out_(out),
       format_(format),
-      raw_(raw),
+      style_(style),
       bound_(bound),
       recordsSize_(recordsSize) {}
 
@@ -98,7 +101,7 @@ bool FormatPipeline::Add(const DatabaseRecord& record) {
     // Longer than a batch holds: everything before it out first, then this
     // one straight to the output.
     if (!Drain()) return false;
-    format_(out_, record, raw_);
+    format_(out_, record, style_);
     return !out_->Failed();
   }
   Batch* batch = &batches_[filling_];
@@ -155,7 +158,7 @@ void FormatPipeline::FormatBatch(Batch* batch) {
     record.creation = packed.creation;
     record.lastAccess = packed.lastAccess;
     record.size = packed.size;
-    format_(batch->text, record, raw_);
+    format_(batch->text, record, style_);
     at += sizeof packed + packed.pathLength;
   }
 }

@@ -16,19 +16,21 @@
 
 // Writes one record in an output form (WriteListRecord and its kin).
 using FormatRecord = void (*)(Output* out, const DatabaseRecord& record,
-                              bool raw);
+                              const FormStyle& style);
 
 // The most text one record of `pathLength` bytes may take in a form: the
-// path escaped at `perPathByte` bytes a byte, and `perRecord` for the rest.
+// path escaped at `perPathByte` bytes a byte, and `perRecord` for the rest,
+// the record's label included.
 struct TextBound {
   size_t perPathByte;
   size_t perRecord;
 };
 
 // The forms that write a line a record, which the pipeline formats: the
-// writer of a record and the most text it may take.  Leaves `format` null
-// for the other forms.
-void LineForm(DumpForm form, FormatRecord* format, TextBound* bound);
+// writer of a record and the most text it may take with a label of
+// `labelLength` bytes.  Leaves `format` null for the other forms.
+void LineForm(DumpForm form, size_t labelLength, FormatRecord* format,
+              TextBound* bound);
 
 class FormatPipeline {
  public:
@@ -40,8 +42,8 @@ class FormatPipeline {
 
   // `out` receives the text; `recordsSize` (tests take less) is the bytes of
   // records a batch holds.
-  FormatPipeline(Output* out, FormatRecord format, bool raw, TextBound bound,
-                 size_t recordsSize = kRecordsSize);
+  FormatPipeline(Output* out, FormatRecord format, const FormStyle& style,
+                 TextBound bound, size_t recordsSize = kRecordsSize);
   ~FormatPipeline();
   FormatPipeline(const FormatPipeline&) = delete;
   FormatPipeline& operator=(const FormatPipeline&) = delete;
@@ -82,7 +84,7 @@ class FormatPipeline {
 
   Output* out_;
   FormatRecord format_;
-  bool raw_;
+  FormStyle style_;
   TextBound bound_;
   size_t recordsSize_;
   Batch batches_[kBatches];

@@ -37,3 +37,13 @@ void WriteSummaryCounts(Output* out, const SummaryCounts& counts) {
     out->Append(line, used);
   }
 }
+
+void AddSummaryCounts(SummaryCounts* total, const SummaryCounts& counts) {
+  total->records += counts.records;
+  total->totalSize += counts.totalSize;
+  total->emptyPaths += counts.emptyPaths;
+  for (int c = 0; c < 256; ++c) {
+    total->perDrive[c] += counts.perDrive[c];
+    total->walked[c] = total->walked[c] || counts.walked[c];
+  }
+}

@@ -28,3 +28,5 @@ inline void CountRecord(SummaryCounts* counts, const DatabaseRecord& record) {
   }
 }
 void WriteSummaryCounts(Output* out, const SummaryCounts& counts);
+// Adds `counts` to `total`.
+void AddSummaryCounts(SummaryCounts* total, const SummaryCounts& counts);

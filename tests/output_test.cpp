@@ -79,26 +79,34 @@ TEST(FormatPipeline, SameTextAsFormattingAlone) {
                        static_cast<int32_t>(i * 7919), 0, -1,
                        static_cast<uint32_t>(i * 104729)});
   }
+  // A database's label, as several databases give each record, longer than
+  // most paths.
+  std::string label(5000, 'L');
+  FormStyle labelled;
+  labelled.label = label.data();
+  labelled.labelLength = label.size();
+  FormStyle raw;
+  raw.raw = true;
   for (DumpForm form : {kFormList, kFormCsv, kFormJson, kFormPaths}) {
-    FormatRecord format = nullptr;
-    TextBound bound;
-    LineForm(form, &format, &bound);
-    ASSERT_NE(nullptr, format);
     // Small batches, and batches whose text is what fills them.
     for (size_t recordsSize : {size_t{4096}, size_t{1} << 20}) {
-      for (bool raw : {false, true}) {
+      for (const FormStyle& style : {FormStyle(), raw, labelled}) {
+        FormatRecord format = nullptr;
+        TextBound bound;
+        LineForm(form, style.labelLength, &format, &bound);
+        ASSERT_NE(nullptr, format);
         FILE* alone = tmpfile();
         FILE* piped = tmpfile();
         ASSERT_TRUE(alone != nullptr && piped != nullptr);
         {
           auto out = std::make_unique<Output>(alone);
           for (const DatabaseRecord& record : records)
-            format(out.get(), record, raw);
+            format(out.get(), record, style);
           ASSERT_TRUE(out->Flush());
         }
         {
           auto out = std::make_unique<Output>(piped);
-          FormatPipeline pipeline(out.get(), format, raw, bound, recordsSize);
+          FormatPipeline pipeline(out.get(), format, style, bound, recordsSize);
           ASSERT_TRUE(pipeline.Start());
           for (const DatabaseRecord& record : records) {
             ASSERT_TRUE(pipeline.Add(record));
@@ -109,7 +117,8 @@ TEST(FormatPipeline, SameTextAsFormattingAlone) {
         std::string expected = FileText(alone);
         EXPECT_GT(expected.size(), 200000u);
         EXPECT_TRUE(expected == FileText(piped))
-            << form << " " << raw << " " << recordsSize;
+            << form << " " << style.raw << " " << style.labelLength << " "
+            << recordsSize;
         fclose(alone);
         fclose(piped);
       }
@@ -125,7 +134,8 @@ TEST(FormatPipeline, SameTextAsFormattingAlone) {
   ASSERT_NE(nullptr, readOnly);
   {
     auto out = std::make_unique<Output>(readOnly);
-    FormatPipeline pipeline(out.get(), WriteListRecord, false, {1, 96}, 4096);
+    FormatPipeline pipeline(out.get(), WriteListRecord, FormStyle(), {1, 96},
+                            4096);
     ASSERT_TRUE(pipeline.Start());
     bool added = true;
     for (const DatabaseRecord& record : records) {
@@ -190,13 +200,15 @@ TEST(FormatEscaping, JsonAndCsvOfHostilePaths) {
     DatabaseRecord record = {c.bytes, static_cast<uint32_t>(length), 1, 2, 3,
                              4};
     auto out = std::make_unique<Output>(nullptr);
-    WriteJsonRecord(out.get(), record, true);
+    FormStyle raw;
+    raw.raw = true;
+    WriteJsonRecord(out.get(), record, raw);
     EXPECT_EQ(std::string("{\"path\":\"") + c.json +
                   "\",\"last_write\":1,\"creation\":2,\"last_access\":3,"
                   "\"size\":4}\n",
               std::string(out->Data(), out->Used()));
     out->Clear();
-    WriteCsvRecord(out.get(), record, true);
+    WriteCsvRecord(out.get(), record, raw);
     EXPECT_EQ(std::string(c.csv) + ",1,2,3,4\r\n",
               std::string(out->Data(), out->Used()))
         << c.csv;

@@ -299,13 +299,114 @@ class Malformed(DumpCase):
             self.assertLess(large_peak - small_peak, 2048, peaks)
 
 
+# A second database, of another machine: no texts, drive D only.
+SECOND = (b"VANTOREX\x04\0\0D\0" + struct.pack("<I", 1714564801)
+          + encode_record(b"D:\\b.txt", 5, 6, 7, 8))
+
+
+class Several(DumpCase):
+    def test_each_form_over_several_databases_one_malformed(self):
+        # The malformed one between the others: its whole records, then its
+        # message, and the next is still read.
+        names = ["one.dbs", "bad.dbs", "two,x.dbs"]
+        self.write_db(SMALL, names[0])
+        self.write_db(SMALL[:-3], names[1])
+        self.write_db(SECOND, names[2])
+        one, bad, two = (self.db_arg(n).encode() for n in names)
+        last = len(encode_record(*RECORDS[3]))
+        stderr = self.text(
+            b"kavelo-dump: " + bad + b": offset %d: expected the times and "
+            b"size (16 bytes) of the record that starts at offset %d, found "
+            b"the end of the file\n" % (len(SMALL) - 3, len(SMALL) - last))
+        second_header = (b"creator: \ndescription: \ndrives: D\n"
+                         b"time: 2024-05-01T12:00:01Z\n")
+        second_line = (b"D:\\b.txt\t1970-01-01T00:00:05Z\t1970-01-01T00:00:06Z"
+                       b"\t1970-01-01T00:00:07Z\t8\n")
+        listing = b"".join([
+            b"database: " + one + b"\n" + LIST_HEADER + b"\n",
+            b"".join(one + b"\t" + line for line in LIST_LINES),
+            b"\ndatabase: " + bad + b"\n" + LIST_HEADER + b"\n",
+            b"".join(bad + b"\t" + line for line in LIST_LINES[:3]),
+            b"\ndatabase: " + two + b"\n" + second_header + b"\n",
+            two + b"\t" + second_line])
+        csv_two = b'"' + two + b'",'
+        csv_text = b"".join(
+            [b"database," + CSV_TITLES]
+            + [one + b"," + line for line in CSV_LINES]
+            + [bad + b"," + line for line in CSV_LINES[:3]]
+            + [csv_two + b"D:\\b.txt,1970-01-01T00:00:05Z,1970-01-01T00:00:06Z,"
+               b"1970-01-01T00:00:07Z,8\r\n"])
+
+        def labelled(name, line):
+            return (b'{"database":' + json.dumps(name.decode()).encode()
+                    + b"," + line[1:])
+        json_text = b"".join(
+            [labelled(one, JSON_HEADER)]
+            + [labelled(one, line) for line in JSON_LINES]
+            + [labelled(bad, JSON_HEADER)]
+            + [labelled(bad, line) for line in JSON_LINES[:3]]
+            + [labelled(two, b'{"creator":"","description":"","drives":"D",'
+                        b'"time":"2024-05-01T12:00:01Z"}\n'),
+               labelled(two, b'{"path":"D:\\\\b.txt","last_write":'
+                        b'"1970-01-01T00:00:05Z","creation":'
+                        b'"1970-01-01T00:00:06Z","last_access":'
+                        b'"1970-01-01T00:00:07Z","size":8}\n')])
+        summary = b"".join([
+            b"database: " + one + b"\n" + LIST_HEADER,
+            b"records: 4\ntotal size: 4294967307\n"
+            b"drive C: 2\ndrive D: 2\ndrive E: 0\n",
+            b"\ndatabase: " + bad + b"\n" + LIST_HEADER,
+            b"\ndatabase: " + two + b"\n" + second_header,
+            b"records: 1\ntotal size: 8\ndrive D: 1\n",
+            b"\ndatabases: 2\nrecords: 5\ntotal size: 4294967315\n"
+            b"drive C: 2\ndrive D: 3\ndrive E: 0\n"])
+        paths = b"".join(r[0] + b"\0" for r in RECORDS + RECORDS[:3])
+        cases = [
+            ([], listing),
+            (["--csv"], csv_text),
+            (["--json"], json_text),
+            (["-0"], paths + b"D:\\b.txt\0"),
+            (["--summary"], summary),
+            (["--check"], b""),
+        ]
+        arguments = [self.db_arg(n) for n in names]
+        for args, stdout in cases:
+            result = self.runner.run(args + arguments, {},
+                                     program=self.dump_program)
+            self.assertEqual((1, stdout, stderr),
+                             (result.returncode, result.stdout, result.stderr),
+                             args)
+        # Read back: every line an object, every row as many fields.
+        objects = [json.loads(line) for line in json_text.splitlines()]
+        self.assertEqual([one.decode()] * 5 + [bad.decode()] * 4
+                         + [two.decode()] * 2,
+                         [o["database"] for o in objects])
+        rows = list(csv.reader(io.StringIO(csv_text.decode("utf-8"),
+                                           newline=""), strict=True))
+        self.assertEqual([6] * 9, [len(r) for r in rows])
+        self.assertEqual(two.decode(), rows[-1][0])
+        # The exit code is the worst met: a file that cannot be opened.
+        result = self.runner.run(
+            ["--check", arguments[0], self.db_arg("missing.dbs"), arguments[1]],
+            {}, program=self.dump_program)
+        self.assertEqual(2, result.returncode, result)
+        self.assertTrue(result.stderr.startswith(
+            b"kavelo-dump: cannot open " + self.db_arg("missing.dbs").encode()),
+            result)
+        self.assertTrue(result.stderr.endswith(stderr), result)
+        result = self.runner.run(["--check", arguments[0], arguments[2]], {},
+                                 program=self.dump_program)
+        self.assertEqual((0, b"", b""),
+                         (result.returncode, result.stdout, result.stderr))
+
+
 class CommandLine(DumpCase):
     def test_usage_and_wrong_command_lines(self):
         self.write_db(SMALL)
         result = self.runner.run(["-h"], {}, program=self.dump_program)
         self.assertEqual((0, b""), (result.returncode, result.stderr))
         self.assertTrue(result.stdout.startswith(
-            self.text(b"kavelo-dump v%s\nusage: kavelo-dump [options] FILE\n"
+            self.text(b"kavelo-dump v%s\nusage: kavelo-dump [options] FILE...\n"
                       % harness.VERSION.encode())), result)
         try_help = b"Try 'kavelo-dump -h' for the usage.\n"
         db = self.db_arg().encode()
@@ -315,8 +416,6 @@ class CommandLine(DumpCase):
             (["--match"], b"--match needs a pattern\n"),
             (["--csv", "--json", self.db_arg()],
              b"--csv and --json cannot be combined\n"),
-            ([self.db_arg(), "other"],
-             b"more than one file given: " + db + b" and other\n"),
         ]
         for args, message in cases:
             result = self.runner.run(args, {}, program=self.dump_program)
