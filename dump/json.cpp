@@ -67,3 +67,16 @@ void WriteJsonRecord(Output* out, const DatabaseRecord& record,
   room[used++] = '\n';
   out->Commit(used);
 }
+
+void WriteJsonNumbers(Output* out, const DatabaseRecord& record, bool raw) {
+  char* room = out->Room(128);
+  size_t used = FormatJsonTime("{\"last_write\":", record.lastWrite, raw, room);
+  used += FormatJsonTime(",\"creation\":", record.creation, raw, room + used);
+  used +=
+      FormatJsonTime(",\"last_access\":", record.lastAccess, raw, room + used);
+  memcpy(room + used, ",\"size\":", 8);
+  used += 8;
+  used += FormatUnsigned(record.size, room + used);
+  room[used++] = '}';
+  out->Commit(used);
+}

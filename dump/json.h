@@ -12,3 +12,6 @@ void WriteJsonHeader(Output* out, const DatabaseHeader& header,
                      const FormStyle& style);
 void WriteJsonRecord(Output* out, const DatabaseRecord& record,
                      const FormStyle& style);
+// A record's times and size as an object of their own, as --diff gives
+// them: {"last_write":...,"size":N}.
+void WriteJsonNumbers(Output* out, const DatabaseRecord& record, bool raw);

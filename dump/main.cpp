@@ -2,6 +2,7 @@
 #include <memory>
 #include <new>
 
+#include "dump/diff.h"
 #include "dump/dump.h"
 #include "dump/input.h"
 #include "dump/options.h"
@@ -45,5 +46,6 @@ int main(int argc, char** argv) {
   SetStdoutBinary();
   // Output passes whole chunks of its own: one write each.
   setvbuf(stdout, nullptr, _IONBF, 0);
+  if (options.diff) return DiffDatabases(options, patterns.get(), &gOutput);
   return DumpDatabases(options, patterns.get(), &gOutput);
 }

@@ -8,7 +8,8 @@ const char kDumpUsageText[] =
     "kavelo-dump v" KAVELO_VERSION_TEXT
     "\n"
     "usage: kavelo-dump [options] FILE...\n"
-    "Lists, checks and searches the databases that kavelo wrote.\n"
+    "       kavelo-dump --diff [options] OLD NEW\n"
+    "Lists, checks, searches and compares the databases that kavelo wrote.\n"
     "\n"
     "  (no option)      the header, then a line per record: path, last-write,\n"
     "                   creation and last-access time, size; tab-separated\n"
@@ -22,6 +23,11 @@ const char kDumpUsageText[] =
     "  --match PATTERN  only the records whose file name matches PATTERN\n"
     "                   (* and ?, case-insensitive); with a \\ in PATTERN the\n"
     "                   whole path; may be given several times\n"
+    "  --diff           what changed from OLD to NEW: a line a file added,\n"
+    "                   removed or changed (size, last-write or creation\n"
+    "                   time), then a summary; also with --csv, --json,\n"
+    "                   --summary (the summary alone) and --check (nothing)\n"
+    "  --access         with --diff, a changed last-access time is a change\n"
     "  -h, --help       this text\n"
     "\n"
     "With several files, each record names its database, and --summary ends\n"
@@ -29,7 +35,7 @@ const char kDumpUsageText[] =
     "\n"
     "Exit codes: 0 done, 1 a file is not a well-formed database,\n"
     "2 a file cannot be read, or a wrong command line; with several files,\n"
-    "the worst met.\n";
+    "the worst met.  With --diff: 0 no difference, 1 differences, 2 trouble.\n";
 
 namespace {
 
@@ -72,6 +78,10 @@ bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
       return true;
     } else if (strcmp(argument, "--raw") == 0) {
       options->raw = true;
+    } else if (strcmp(argument, "--diff") == 0) {
+      options->diff = true;
+    } else if (strcmp(argument, "--access") == 0) {
+      options->access = true;
 
     } else if (strcmp(argument, "--match") == 0) {
       if (i + 1 >= argc) {
@@ -100,6 +110,20 @@ bool ParseDumpOptions(int argc, const char* const* argv, const char** patterns,
   }
   if (options->fileCount == 0) {
     snprintf(error, size, "no database file given");
+    return false;
+  }
+  if (options->diff) {
+    if (options->form == kFormPaths) {
+      snprintf(error, size, "-0 and --diff cannot be combined");
+      return false;
+    }
+    if (options->fileCount != 2) {
+      snprintf(error, size, "--diff compares two files, OLD and NEW; %d given",
+               options->fileCount);
+      return false;
+    }
+  } else if (options->access) {
+    snprintf(error, size, "--access counts with --diff only");
     return false;
   }
   return true;

@@ -16,6 +16,10 @@ struct DumpOptions {
   DumpForm form = kFormList;
   bool raw = false;
   bool help = false;
+  // --diff: compare files[0] (OLD) with files[1] (NEW).
+  bool diff = false;
+  // --access: with --diff, a last-access time that differs is a change too.
+  bool access = false;
   // The database files, pointing into argv.
   const char** files = nullptr;
   int fileCount = 0;

@@ -400,6 +400,162 @@ class Several(DumpCase):
                          (result.returncode, result.stdout, result.stderr))
 
 
+def times(write, create, access, size):
+    return b"\t".join(iso(t).encode() for t in (write, create, access)) + (
+        b"\t%d" % size)
+
+
+class Diff(DumpCase):
+    OLD = [
+        (b"C:\\same.txt", 1, 2, 3, 4),
+        (b"C:\\Docs\\gone.txt", 1, 2, 3, 10),
+        (b"C:\\Docs\\Caf\xe9.txt", 5, 6, 7, 8),
+        (b"C:\\size", 1, 2, 3, 5),
+        (b"C:\\acc", 1, 2, 3, 5),
+        (b"C:\\twice", 1, 2, 3, 1),
+        (b"C:\\twice", 1, 2, 3, 2),
+        (b"D:\\d.txt", 1, 2, 3, 4),
+    ]
+    NEW = [
+        (b"C:\\same.txt", 1, 2, 3, 4),
+        (b"C:\\Docs\\Caf\xe9.txt", 9, 6, 7, 8),
+        (b"C:\\size", 1, 2, 3, 7),
+        (b"C:\\acc", 1, 2, 30, 5),  # read since: no change
+        (b"C:\\Caf\xc3\xa9\\new.txt", 11, 12, 13, 14),
+        (b"C:\\twice", 1, 2, 3, 1),
+    ]
+
+    def write_pair(self, old, new, new_letters=b"C"):
+        self.write_db(b"VANTOREX\x04\0old\0CD\0\0\0\0\0"
+                      + b"".join(encode_record(*r) for r in old), "old.dbs")
+        self.write_db(b"VANTOREX\x04\0new\0" + new_letters + b"\0\0\0\0\0"
+                      + b"".join(encode_record(*r) for r in new), "new.dbs")
+
+    def diff(self, args, old="old.dbs", new="new.dbs"):
+        return self.runner.run(["--diff"] + args + [self.db_arg(old),
+                                                    self.db_arg(new)],
+                               {}, program=self.dump_program)
+
+    def test_each_kind_of_difference_in_each_form(self):
+        self.write_pair(self.OLD, self.NEW)
+        old_name = self.db_arg("old.dbs").encode()
+        changes = [
+            b"changed\tC:\\Docs\\Caf\xe9.txt\tlast-write 1970-01-01T00:00:05Z"
+            b" -> 1970-01-01T00:00:09Z\n",
+            b"changed\tC:\\size\tsize 5 -> 7\n"]
+        # What waited for a partner to the end comes last, in path order.
+        rest = [
+            b"added\tC:\\Caf\xc3\xa9\\new.txt\t" + times(11, 12, 13, 14) + b"\n",
+            b"removed\tC:\\Docs\\gone.txt\t" + times(1, 2, 3, 10) + b"\n",
+            b"removed\tC:\\twice\t" + times(1, 2, 3, 2) + b"\n"]
+        summary = (b"files added: 1 (14 bytes)\nfiles removed: 2 (12 bytes)\n"
+                   b"files changed: 2 (13 bytes before, 15 after)\n"
+                   b"drive D: walked only in " + old_name
+                   + b", records not compared: 1\n")
+        listing = b"".join(changes + rest) + b"\n" + summary
+        for args, stdout in (([], listing), (["--summary"], summary),
+                             (["--check"], b"")):
+            result = self.diff(args)
+            self.assertEqual((1, stdout, b""), (result.returncode,
+                                                result.stdout, result.stderr))
+        # A last-access time is a change when asked for.
+        result = self.diff(["--access", "--summary"])
+        self.assertIn(b"files changed: 3 (18 bytes before, 20 after)\n",
+                      result.stdout)
+        # --match chooses the paths compared.
+        result = self.diff(["--match", "*.txt"])
+        self.assertEqual(1, result.returncode, result)
+        self.assertEqual([changes[0], rest[0], rest[1]],
+                         result.stdout.splitlines(True)[:3])
+        self.assertIn(b"files changed: 1 (8 bytes before, 8 after)\n",
+                      result.stdout)
+
+        # The same records in other orders (the copies of a path in theirs):
+        # the same differences.
+        backwards = sorted(self.OLD, key=lambda r: r[0], reverse=True)
+        for old, new in ((backwards, self.NEW), (self.OLD, self.NEW[::-1])):
+            self.write_pair(old, new)
+            result = self.diff([])
+            self.assertEqual(1, result.returncode, result)
+            lines = result.stdout.split(b"\n\n")
+            self.assertEqual(sorted(changes + rest),
+                             sorted((lines[0] + b"\n").splitlines(True)))
+            self.assertEqual(summary, lines[1])
+        self.write_pair(self.OLD, self.NEW)
+
+        # JSON and CSV, read back: each difference with its records.
+        expected = {
+            ("changed", b"C:\\Docs\\Caf\xe9.txt", (5, 6, 7, 8), (9, 6, 7, 8)),
+            ("changed", b"C:\\size", (1, 2, 3, 5), (1, 2, 3, 7)),
+            ("added", b"C:\\Caf\xc3\xa9\\new.txt", None, (11, 12, 13, 14)),
+            ("removed", b"C:\\Docs\\gone.txt", (1, 2, 3, 10), None),
+            ("removed", b"C:\\twice", (1, 2, 3, 2), None)}
+        result = self.diff(["--json", "--raw"])
+        self.assertEqual((1, b""), (result.returncode, result.stderr))
+        objects = [json.loads(l) for l in result.stdout.decode().splitlines()]
+        fields = ("last_write", "creation", "last_access", "size")
+
+        def numbers(o, side):
+            return tuple(o[side][f] for f in fields) if side in o else None
+        self.assertEqual(expected, {
+            (o["change"], unescape(o["path"]), numbers(o, "old"),
+             numbers(o, "new")) for o in objects if "change" in o})
+        others = [o for o in objects if "change" not in o]
+        self.assertEqual([("old", b"old", "CD"), ("new", b"new", "C")],
+                         [(o["side"], unescape(o["description"]), o["drives"])
+                          for o in others[:2]])
+        self.assertEqual({"added": 1, "added_size": 14, "removed": 2,
+                          "removed_size": 12, "changed": 2,
+                          "changed_old_size": 13, "changed_new_size": 15,
+                          "not_compared": [{"drive": "D", "walked_in": "old",
+                                            "records": 1}]},
+                         others[2]["summary"])
+        result = self.diff(["--csv", "--raw"])
+        self.assertEqual((1, b""), (result.returncode, result.stderr))
+        rows = list(csv.reader(io.StringIO(result.stdout.decode(), newline=""),
+                               strict=True))
+        self.assertEqual("change,path,old_last_write,old_creation,"
+                         "old_last_access,old_size,new_last_write,new_creation,"
+                         "new_last_access,new_size", ",".join(rows[0]))
+
+        def side(values):
+            return tuple(map(int, values)) if values[0] else None
+        self.assertEqual(expected, {(r[0], unescape(r[1]), side(r[2:6]),
+                                     side(r[6:])) for r in rows[1:]})
+
+    def test_identical_databases_and_a_malformed_new_one(self):
+        self.write_pair(self.OLD, self.NEW, new_letters=b"CD")
+        nothing = b"files added: 0 (0 bytes)\nfiles removed: 0 (0 bytes)\n"
+        for args, stdout in (([], b""), (["--check"], b""),
+                             (["--summary"], nothing)):
+            result = self.diff(args, "old.dbs", "old.dbs")
+            self.assertEqual((0, b""), (result.returncode, result.stderr), args)
+            self.assertTrue(result.stdout.startswith(stdout), result)
+        for args, lines in ((["--csv"], 1), (["--json"], 3)):
+            result = self.diff(args, "old.dbs", "old.dbs")
+            self.assertEqual((0, lines), (result.returncode,
+                                          len(result.stdout.splitlines())))
+            self.assertNotIn(b'"change"', result.stdout)
+        # NEW cut in its last record: the changes met before are true, but
+        # nothing can be said to be added or removed.
+        new = self.read("new.dbs")
+        self.write_db(new[:-3], "new.dbs")
+        result = self.diff([])
+        self.assertEqual(2, result.returncode, result)
+        self.assertEqual(self.text(
+            b"kavelo-dump: " + self.db_arg("new.dbs").encode() + b": offset "
+            + str(len(new) - 3).encode() + b": expected the times and size (16 "
+            b"bytes) of the record that starts at offset "
+            + str(len(new) - len(encode_record(*self.NEW[-1]))).encode()
+            + b", found the end of the file\n"), result.stderr)
+        self.assertEqual(
+            b"changed\tC:\\Docs\\Caf\xe9.txt\tlast-write 1970-01-01T00:00:05Z"
+            b" -> 1970-01-01T00:00:09Z\nchanged\tC:\\size\tsize 5 -> 7\n",
+            result.stdout)
+        result = self.diff([], "old.dbs", "missing.dbs")
+        self.assertEqual((2, b""), (result.returncode, result.stdout))
+
+
 class CommandLine(DumpCase):
     def test_usage_and_wrong_command_lines(self):
         self.write_db(SMALL)
@@ -413,6 +569,10 @@ class CommandLine(DumpCase):
         cases = [
             (["--bogus", self.db_arg()], b"unknown option --bogus\n"),
             ([], b"no database file given\n"),
+            (["--diff", self.db_arg()],
+             b"--diff compares two files, OLD and NEW; 1 given\n"),
+            (["--diff", "-0", self.db_arg(), self.db_arg()],
+             b"-0 and --diff cannot be combined\n"),
             (["--match"], b"--match needs a pattern\n"),
             (["--csv", "--json", self.db_arg()],
              b"--csv and --json cannot be combined\n"),

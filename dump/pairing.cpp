@@ -1,0 +1,293 @@
+#include "dump/pairing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "support/memory.h"
+
+namespace {
+
+// A bit a path hash, for the paths spilled to disk: at a few per cent of
+// them set, most paths never spilled are told so.
+constexpr size_t kSpilledBits = size_t{1} << 24;
+
+// The waiting records of one side, in path order, from memory.
+class WaitingCursor : public RecordCursor {
+ public:
+  WaitingCursor(const PendingStore& store, const uint32_t* offsets,
+                size_t count)
+      : store_(store), offsets_(offsets), count_(count) {}
+  bool Next() override {
+    if (next_ == count_) return false;
+    record_ = store_.At(offsets_[next_++])->Record();
+    return true;
+  }
+
+ private:
+  const PendingStore& store_;
+  const uint32_t* offsets_;
+  size_t count_;
+  size_t next_ = 0;
+};
+
+// The cursors of some runs, given back on every way out.
+class RunCursors {
+ public:
+  ~RunCursors() {
+    for (size_t i = 0; i < count_; ++i) delete cursors_[i];
+  }
+  bool Open(platform::FileHandle* file, const Run* runs, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      cursors_[count_] = new (std::nothrow) RunCursor(file, runs[i]);
+      if (cursors_[count_] == nullptr) return false;
+      ++count_;
+    }
+    return true;
+  }
+  RecordCursor** Cursors() { return cursors_; }
+  size_t Count() const { return count_; }
+
+ private:
+  RecordCursor* cursors_[MergedStream::kMostCursors] = {};
+  size_t count_ = 0;
+};
+
+}  // namespace
+
+RecordPairing::~RecordPairing() {
+  memory::Release(offsets_);
+  memory::Release(spilled_);
+  memory::Release(runs_[0]);
+  memory::Release(runs_[1]);
+}
+
+bool RecordPairing::Start() {
+  offsets_ = static_cast<uint32_t*>(
+      memory::Allocate(store_.MostEntries() * sizeof(uint32_t)));
+  if (offsets_ == nullptr || !store_.Start()) return Failed(kDiffNoMemory);
+  return true;
+}
+
+void RecordPairing::Compare(const DatabaseRecord& old,
+                            const DatabaseRecord& now) {
+  if (old.size != now.size || old.lastWrite != now.lastWrite ||
+      old.creation != now.creation ||
+      (compareAccess_ && old.lastAccess != now.lastAccess)) {
+    sink_->Changed(old, now);
+  }
+}
+
+bool RecordPairing::WasSpilled(uint64_t hash) const {
+  if (spilled_ == nullptr) return false;
+  size_t bit = (hash >> 40) & (kSpilledBits - 1);
+  return (spilled_[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
+bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
+                         uint64_t hash, bool indexed) {
+  if (store_.Add(side, record, hash, indexed)) return true;
+  if (!store_.Compact()) {
+    if (!Spill()) return false;
+    // Its path may have gone to disk just now: its copies pair there.
+    indexed = indexed && !WasSpilled(hash);
+  }
+  if (store_.Add(side, record, hash, indexed)) return true;
+  return Failed(kDiffNoMemory);
+}
+
+void RecordPairing::Pair(DiffSide side, const DatabaseRecord& record,
+                         PendingEntry* waiting) {
+  if (side == kNewSide) {
+    Compare(waiting->Record(), record);
+  } else {
+    Compare(record, waiting->Record());
+  }
+  store_.Remove(waiting);
+}
+
+bool RecordPairing::AddHashed(DiffSide side, const DatabaseRecord& record,
+                              uint64_t hash) {
+  if (WasSpilled(hash)) return Keep(side, record, hash, false);
+  PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
+  // Copies of a path wait on one side only: the first is the earliest.
+  if (waiting == nullptr || waiting->side == side) {
+    return Keep(side, record, hash, true);
+  }
+  Pair(side, record, waiting);
+  return true;
+}
+
+bool RecordPairing::TryPair(DiffSide side, const DatabaseRecord& record,
+                            uint64_t* hash) {
+  *hash = HashPath(record.path, record.pathLength);
+  if (WasSpilled(*hash)) return false;
+  PendingEntry* waiting = store_.Find(*hash, record.path, record.pathLength);
+  if (waiting == nullptr || waiting->side == side) return false;
+  Pair(side, record, waiting);
+  return true;
+}
+
+bool RecordPairing::AddBoth(const DatabaseRecord& old,
+                            const DatabaseRecord& now) {
+  // Most paths wait for nothing, which one bit tells without the hash.
+  if ((store_.Waiting() == 0 || !store_.MayWait(old.path, old.pathLength)) &&
+      spilled_ == nullptr) {
+    Compare(old, now);
+    return true;
+  }
+  uint64_t hash = HashPath(old.path, old.pathLength);
+  if (!WasSpilled(hash) &&
+      store_.Find(hash, old.path, old.pathLength) == nullptr) {
+    Compare(old, now);
+    return true;
+  }
+  return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
+}
+
+bool RecordPairing::SortedOffsets(DiffSide side, uint32_t* offsets,
+                                  size_t* count) {
+  *count = store_.Collect(side, offsets);
+  const PendingStore& store = store_;
+  // Copies of a path keep the order they came in.
+  std::sort(offsets, offsets + *count, [&store](uint32_t a, uint32_t b) {
+    const PendingEntry* x = store.At(a);
+    const PendingEntry* y = store.At(b);
+    int order =
+        ComparePaths(x->Path(), x->pathLength, y->Path(), y->pathLength);
+    return order < 0 || (order == 0 && a < b);
+  });
+  return true;
+}
+
+bool RecordPairing::AddRun(DiffSide side, const Run& run) {
+  if (runCount_[side] == runRoom_[side]) {
+    size_t room = runRoom_[side] == 0 ? 16 : 2 * runRoom_[side];
+    auto* runs = static_cast<Run*>(memory::Allocate(room * sizeof(Run)));
+    if (runs == nullptr) return Failed(kDiffNoMemory);
+    if (runCount_[side] > 0) {
+      memcpy(runs, runs_[side], runCount_[side] * sizeof(Run));
+    }
+    memory::Release(runs_[side]);
+    runs_[side] = runs;
+    runRoom_[side] = room;
+  }
+  runs_[side][runCount_[side]++] = run;
+  ++runsSpilled_;
+  return true;
+}
+
+bool RecordPairing::Spill() {
+  if (spilled_ == nullptr) {
+    spilled_ = static_cast<uint64_t*>(memory::Allocate(kSpilledBits / 8));
+    if (spilled_ == nullptr) return Failed(kDiffNoMemory);
+    memset(spilled_, 0, kSpilledBits / 8);
+  }
+  for (DiffSide side : {kOldSide, kNewSide}) {
+    size_t count = 0;
+    SortedOffsets(side, offsets_, &count);
+    if (count == 0) continue;
+    if (!file_.Begin()) return Failed(file_.Fault());
+    for (size_t i = 0; i < count; ++i) {
+      const PendingEntry* entry = store_.At(offsets_[i]);
+      if (!file_.Put(entry->Record())) return Failed(file_.Fault());
+      size_t bit = (entry->hash >> 40) & (kSpilledBits - 1);
+      spilled_[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
+    Run run;
+    if (!file_.End(&run)) return Failed(file_.Fault());
+    if (!AddRun(side, run)) return false;
+  }
+  store_.Clear();
+  return true;
+}
+
+bool RecordPairing::Reduce(DiffSide side) {
+  while (runCount_[side] > kFanIn) {
+    RunCursors cursors;
+    MergedStream stream;
+    if (!cursors.Open(file_.File(), runs_[side], kFanIn)) {
+      return Failed(kDiffNoMemory);
+    }
+    if (!stream.Start(cursors.Cursors(), cursors.Count()) || !file_.Begin()) {
+      return Failed(stream.Fault() != kDiffFine ? stream.Fault()
+                                                : file_.Fault());
+    }
+    while (stream.Valid()) {
+      if (!file_.Put(stream.Top())) return Failed(file_.Fault());
+      if (!stream.Advance()) return Failed(stream.Fault());
+    }
+    Run merged;
+    if (!file_.End(&merged)) return Failed(file_.Fault());
+    // The merged runs were the earliest: the new one stands first.
+    runs_[side][0] = merged;
+    memmove(runs_[side] + 1, runs_[side] + kFanIn,
+            (runCount_[side] - kFanIn) * sizeof(Run));
+    runCount_[side] -= kFanIn - 1;
+  }
+  return true;
+}
+
+bool RecordPairing::Join(MergedStream* old, MergedStream* now) {
+  bool read = true;
+  while (read && old->Valid() && now->Valid()) {
+    const DatabaseRecord& o = old->Top();
+    const DatabaseRecord& n = now->Top();
+    int order = ComparePaths(o.path, o.pathLength, n.path, n.pathLength);
+    if (order < 0) {
+      sink_->Removed(o);
+      read = old->Advance();
+    } else if (order > 0) {
+      sink_->Added(n);
+      read = now->Advance();
+    } else {
+      Compare(o, n);
+      read = old->Advance() && now->Advance();
+    }
+  }
+  while (read && old->Valid()) {
+    sink_->Removed(old->Top());
+    read = old->Advance();
+  }
+  while (read && now->Valid()) {
+    sink_->Added(now->Top());
+    read = now->Advance();
+  }
+  if (read) return true;
+  return Failed(old->Fault() != kDiffFine ? old->Fault() : now->Fault());
+}
+
+bool RecordPairing::Finish() {
+  MergedStream streams[2];
+  if (spilled_ == nullptr) {
+    // Nothing on disk: what waits is merged in memory.
+    size_t oldCount = 0;
+    size_t newCount = 0;
+    SortedOffsets(kOldSide, offsets_, &oldCount);
+    SortedOffsets(kNewSide, offsets_ + oldCount, &newCount);
+    WaitingCursor oldWaiting(store_, offsets_, oldCount);
+    WaitingCursor newWaiting(store_, offsets_ + oldCount, newCount);
+    RecordCursor* cursors[2] = {&oldWaiting, &newWaiting};
+    streams[0].Start(cursors, 1);
+    streams[1].Start(cursors + 1, 1);
+    return Join(&streams[0], &streams[1]);
+  }
+  if (!Spill()) return false;
+  // The merge needs the memory that waiting took.
+  store_.Release();
+  memory::Release(offsets_);
+  memory::Release(spilled_);
+  offsets_ = nullptr;
+  spilled_ = nullptr;
+  if (!Reduce(kOldSide) || !Reduce(kNewSide)) return false;
+  RunCursors cursors[2];
+  for (DiffSide side : {kOldSide, kNewSide}) {
+    if (!cursors[side].Open(file_.File(), runs_[side], runCount_[side])) {
+      return Failed(kDiffNoMemory);
+    }
+    if (!streams[side].Start(cursors[side].Cursors(), cursors[side].Count())) {
+      return Failed(streams[side].Fault());
+    }
+  }
+  return Join(&streams[0], &streams[1]);
+}

@@ -1,0 +1,192 @@
+#include "dump/pending.h"
+
+#include <cstring>
+
+#include "support/memory.h"
+
+namespace {
+
+size_t EntrySize(uint32_t pathLength) {
+  return (sizeof(PendingEntry) + pathLength + 7) & ~size_t{7};
+}
+
+uint64_t Mix(uint64_t value) {
+  value ^= value >> 32;
+  value *= 0xD6E8FEB86659FD93ull;
+  value ^= value >> 32;
+  return value;
+}
+
+}  // namespace
+
+uint64_t HashPath(const char* path, size_t length) {
+  uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
+  while (length >= 8) {
+    uint64_t word;
+    memcpy(&word, path, 8);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 29;
+    path += 8;
+    length -= 8;
+  }
+  uint64_t last = 0;
+  memcpy(&last, path, length);
+  return Mix((hash ^ last) * 0xC4CEB9FE1A85EC53ull);
+}
+
+PendingStore::~PendingStore() { Release(); }
+
+bool PendingStore::Start() {
+  bytes_ = static_cast<uint8_t*>(memory::Allocate(bytesSize_));
+  slots_ =
+      static_cast<uint64_t*>(memory::Allocate(slotCount_ * sizeof(uint64_t)));
+  mayWait_ = static_cast<uint64_t*>(memory::Allocate(kMayWaitBits / 8));
+  if (bytes_ == nullptr || slots_ == nullptr || mayWait_ == nullptr) {
+    Release();
+    return false;
+  }
+  Clear();
+  return true;
+}
+
+void PendingStore::Release() {
+  memory::Release(bytes_);
+  memory::Release(slots_);
+  memory::Release(mayWait_);
+  bytes_ = nullptr;
+  slots_ = nullptr;
+  mayWait_ = nullptr;
+}
+
+void PendingStore::Clear() {
+  memset(slots_, 0, slotCount_ * sizeof(uint64_t));
+  memset(mayWait_, 0, kMayWaitBits / 8);
+  used_ = liveBytes_ = liveEntries_ = entries_ = 0;
+}
+
+PendingEntry* PendingStore::Find(uint64_t hash, const char* path,
+                                 uint32_t length) {
+  if (!MayWait(path, length)) return nullptr;
+  for (size_t slot = Home(hash);; slot = (slot + 1) & (slotCount_ - 1)) {
+    uint64_t value = slots_[slot];
+    if (value == 0) return nullptr;
+    if (value >> 32 != hash >> 32) continue;
+    auto* entry = reinterpret_cast<PendingEntry*>(
+        bytes_ + static_cast<uint32_t>(value) - 1);
+    if (entry->pathLength == length &&
+        memcmp(entry->Path(), path, length) == 0) {
+      return entry;
+    }
+  }
+}
+
+void PendingStore::Index(uint32_t offset, uint64_t hash) {
+  size_t slot = Home(hash);
+  while (slots_[slot] != 0) slot = (slot + 1) & (slotCount_ - 1);
+  slots_[slot] = (hash >> 32 << 32) | (uint64_t{offset} + 1);
+  const PendingEntry* entry = At(offset);
+  size_t bit = QuickKey(entry->Path(), entry->pathLength);
+  mayWait_[bit / 64] |= uint64_t{1} << (bit % 64);
+}
+
+// Linear probing without tombstones: the entries after the emptied slot
+// move back towards their home, so that every entry stays reachable, and
+// copies of one path keep their order.
+void PendingStore::RemoveSlot(size_t slot) {
+  size_t next = slot;
+  for (;;) {
+    slots_[slot] = 0;
+    for (;;) {
+      next = (next + 1) & (slotCount_ - 1);
+      if (slots_[next] == 0) return;
+      const PendingEntry* entry = At(static_cast<uint32_t>(slots_[next]) - 1);
+      size_t home = Home(entry->hash);
+      bool stays = slot <= next ? slot < home && home <= next
+                                : slot < home || home <= next;
+      if (!stays) break;
+    }
+    slots_[slot] = slots_[next];
+    slot = next;
+  }
+}
+
+void PendingStore::Remove(PendingEntry* entry) {
+  auto offset =
+      static_cast<uint32_t>(reinterpret_cast<uint8_t*>(entry) - bytes_);
+  if (entry->indexed) {
+    size_t slot = Home(entry->hash);
+    while (static_cast<uint32_t>(slots_[slot]) != offset + 1) {
+      slot = (slot + 1) & (slotCount_ - 1);
+    }
+    RemoveSlot(slot);
+  }
+  entry->live = 0;
+  liveBytes_ -= EntrySize(entry->pathLength);
+  --liveEntries_;
+}
+
+bool PendingStore::Add(DiffSide side, const DatabaseRecord& record,
+                       uint64_t hash, bool indexed) {
+  size_t size = EntrySize(record.pathLength);
+  if (entries_ == MostEntries() || bytesSize_ - used_ < size) return false;
+  auto* entry = reinterpret_cast<PendingEntry*>(bytes_ + used_);
+  *entry = {hash,
+            record.pathLength,
+            record.lastWrite,
+            record.creation,
+            record.lastAccess,
+            record.size,
+            side,
+            static_cast<uint8_t>(indexed),
+            1,
+            0};
+  memcpy(bytes_ + used_ + sizeof(PendingEntry), record.path, record.pathLength);
+  if (indexed) Index(static_cast<uint32_t>(used_), hash);
+  used_ += size;
+  liveBytes_ += size;
+  ++liveEntries_;
+  ++entries_;
+  return true;
+}
+
+bool PendingStore::Compact() {
+  if (liveBytes_ > bytesSize_ / 2 || liveEntries_ > MostEntries() / 2) {
+    return false;
+  }
+  size_t to = 0;
+  for (size_t from = 0; from < used_;) {
+    const auto* entry = reinterpret_cast<const PendingEntry*>(bytes_ + from);
+    size_t size = EntrySize(entry->pathLength);
+    if (entry->live) {
+      memmove(bytes_ + to, bytes_ + from, size);
+      to += size;
+    }
+    from += size;
+  }
+  used_ = to;
+  entries_ = liveEntries_;
+  Reindex();
+  return true;
+}
+
+void PendingStore::Reindex() {
+  memset(slots_, 0, slotCount_ * sizeof(uint64_t));
+  memset(mayWait_, 0, kMayWaitBits / 8);
+  for (size_t at = 0; at < used_;) {
+    const PendingEntry* entry = At(static_cast<uint32_t>(at));
+    if (entry->indexed) Index(static_cast<uint32_t>(at), entry->hash);
+    at += EntrySize(entry->pathLength);
+  }
+}
+
+size_t PendingStore::Collect(DiffSide side, uint32_t* offsets) const {
+  size_t count = 0;
+  for (size_t at = 0; at < used_;) {
+    const PendingEntry* entry = At(static_cast<uint32_t>(at));
+    if (entry->live && entry->side == side) {
+      offsets[count++] = static_cast<uint32_t>(at);
+    }
+    at += EntrySize(entry->pathLength);
+  }
+  return count;
+}

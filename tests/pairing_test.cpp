@@ -1,0 +1,165 @@
+#include "dump/pairing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+struct Item {
+  std::string path;
+  int32_t lastWrite;
+  uint32_t size;
+};
+
+DatabaseRecord RecordOf(const Item& item) {
+  return {item.path.data(),
+          static_cast<uint32_t>(item.path.size()),
+          item.lastWrite,
+          0,
+          0,
+          item.size};
+}
+
+// A difference as "added PATH SIZE", "removed PATH SIZE" or "changed PATH
+// OLD-SIZE NEW-SIZE".
+class Collect : public DiffSink {
+ public:
+  void Added(const DatabaseRecord& r) override {
+    lines.push_back("added " + Path(r) + " " + std::to_string(r.size));
+  }
+  void Removed(const DatabaseRecord& r) override {
+    lines.push_back("removed " + Path(r) + " " + std::to_string(r.size));
+  }
+  void Changed(const DatabaseRecord& o, const DatabaseRecord& n) override {
+    lines.push_back("changed " + Path(n) + " " + std::to_string(o.size) + " " +
+                    std::to_string(n.size));
+  }
+  static std::string Path(const DatabaseRecord& r) {
+    return std::string(r.path, r.pathLength);
+  }
+  std::vector<std::string> lines;
+};
+
+// The differences as pairing the copies of each path in order gives them.
+std::vector<std::string> Expected(const std::vector<Item>& old,
+                                  const std::vector<Item>& now) {
+  std::map<std::string, std::deque<const Item*>> waiting;
+  for (const Item& item : old) waiting[item.path].push_back(&item);
+  std::vector<std::string> lines;
+  for (const Item& item : now) {
+    auto& copies = waiting[item.path];
+    if (copies.empty()) {
+      lines.push_back("added " + item.path + " " + std::to_string(item.size));
+      continue;
+    }
+    const Item* partner = copies.front();
+    copies.pop_front();
+    if (partner->size != item.size || partner->lastWrite != item.lastWrite) {
+      lines.push_back("changed " + item.path + " " +
+                      std::to_string(partner->size) + " " +
+                      std::to_string(item.size));
+    }
+  }
+  for (auto& [path, copies] : waiting) {
+    for (const Item* item : copies) {
+      lines.push_back("removed " + path + " " + std::to_string(item->size));
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Feeds both sides a record each in turn, pairing equal heads together, as
+// kavelo-dump reads them.
+std::vector<std::string> Paired(const std::vector<Item>& old,
+                                const std::vector<Item>& now, size_t storeBytes,
+                                size_t storeSlots, size_t* runs) {
+  Collect sink;
+  RecordPairing pairing(&sink, false, storeBytes, storeSlots);
+  EXPECT_TRUE(pairing.Start());
+  size_t o = 0;
+  size_t n = 0;
+  while (o < old.size() || n < now.size()) {
+    bool ok;
+    if (o < old.size() && n < now.size() && old[o].path == now[n].path) {
+      ok = pairing.AddBoth(RecordOf(old[o++]), RecordOf(now[n++]));
+    } else if (o < old.size() && (n == now.size() || o <= n)) {
+      ok = pairing.Add(kOldSide, RecordOf(old[o++]));
+    } else {
+      ok = pairing.Add(kNewSide, RecordOf(now[n++]));
+    }
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_TRUE(pairing.Finish()) << pairing.Fault();
+  *runs = pairing.RunsSpilled();
+  std::sort(sink.lines.begin(), sink.lines.end());
+  return sink.lines;
+}
+
+}  // namespace
+
+// Records in any order, with copies of paths (a drive walked twice), pair as
+// the copies' order says: in memory, and through runs on disk when memory
+// is small, many enough to be merged into fewer first.
+TEST(RecordPairing, AnyOrderAnyMemory) {
+  std::mt19937 random(25);
+  std::vector<Item> old;
+  for (int i = 0; i < 6000; ++i) {
+    // One path in twenty stored twice or three times.
+    int copies = i % 20 == 0 ? 2 + i % 3 : 1;
+    std::string path = "C:\\dir" + std::to_string(i % 37) + "\\file" +
+                       std::to_string(i) + std::string(i % 50, 'x');
+    for (int c = 0; c < copies; ++c) {
+      old.push_back({path, i, static_cast<uint32_t>(c)});
+    }
+  }
+  std::vector<Item> same;
+  for (size_t i = 0; i < old.size(); ++i) {
+    if (i % 97 == 0) continue;  // removed
+    Item item = old[i];
+    if (i % 89 == 0) item.size += 100;  // changed
+    same.push_back(item);
+    if (i % 83 == 0) same.push_back({item.path + ".new", 1, 7});  // added
+  }
+  std::vector<Item> shuffled = same;
+  std::shuffle(shuffled.begin(), shuffled.end(), random);
+  // The copies of each path in their order still, the rest shuffled.
+  std::vector<Item> copiesInOrder = shuffled;
+  std::stable_sort(
+      copiesInOrder.begin(), copiesInOrder.end(),
+      [](const Item& a, const Item& b) { return a.path < b.path; });
+  std::reverse(copiesInOrder.begin(), copiesInOrder.end());
+  struct Memory {
+    size_t bytes;
+    size_t slots;
+    bool spills;
+  };
+  const Memory memories[] = {
+      {PendingStore::kBytes, PendingStore::kSlots, false},
+      // A few dozen records at a time: more runs than are merged at once.
+      {4096, 128, true},
+  };
+  for (const std::vector<Item>* now : {&same, &shuffled, &copiesInOrder}) {
+    std::vector<Item> reversedOld(old.rbegin(), old.rend());
+    for (const std::vector<Item>* from : {&old, &reversedOld}) {
+      std::vector<std::string> expected = Expected(*from, *now);
+      for (const Memory& memory : memories) {
+        size_t runs = 0;
+        EXPECT_EQ(expected,
+                  Paired(*from, *now, memory.bytes, memory.slots, &runs));
+        if (memory.spills && now != &same) {
+          EXPECT_GT(runs, 2 * RecordPairing::kFanIn);
+        } else if (!memory.spills && now == &same && from == &old) {
+          EXPECT_EQ(0u, runs);  // orders that agree: nothing on disk
+        }
+      }
+    }
+  }
+}
