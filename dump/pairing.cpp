@@ -80,7 +80,7 @@ void RecordPairing::Compare(const DatabaseRecord& old,
 
 bool RecordPairing::WasSpilled(uint64_t hash) const {
   if (spilled_ == nullptr) return false;
-  size_t bit = (hash >> 40) & (kSpilledBits - 1);
+  size_t bit = static_cast<size_t>(hash >> 40) & (kSpilledBits - 1);
   return (spilled_[bit / 64] >> (bit % 64) & 1) != 0;
 }
 
@@ -191,7 +191,7 @@ bool RecordPairing::Spill() {
     for (size_t i = 0; i < count; ++i) {
       const PendingEntry* entry = store_.At(offsets_[i]);
       if (!file_.Put(entry->Record())) return Failed(file_.Fault());
-      size_t bit = (entry->hash >> 40) & (kSpilledBits - 1);
+      size_t bit = static_cast<size_t>(entry->hash >> 40) & (kSpilledBits - 1);
       spilled_[bit / 64] |= uint64_t{1} << (bit % 64);
     }
     Run run;

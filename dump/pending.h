@@ -99,9 +99,11 @@ class PendingStore {
     uint64_t key = (words[0] ^ length) * 0x9E3779B97F4A7C15ull;
     key ^= (words[1] ^ (key >> 31)) * 0xBF58476D1CE4E5B9ull;
     key ^= (words[2] ^ (key >> 29)) * 0x94D049BB133111EBull;
-    return key >> (64 - 20);
+    return static_cast<size_t>(key >> (64 - 20));
   }
-  size_t Home(uint64_t hash) const { return (hash >> 20) & (slotCount_ - 1); }
+  size_t Home(uint64_t hash) const {
+    return static_cast<size_t>(hash >> 20) & (slotCount_ - 1);
+  }
   void Index(uint32_t offset, uint64_t hash);
   void RemoveSlot(size_t slot);
   void Reindex();
