@@ -239,8 +239,9 @@ def check_equal(tools, env, zones, timeout):
 
 # -- timing -------------------------------------------------------------------
 
-def peak_rss_kib(tools, env, work):
-    """Maximum resident set of one run of each tool, in KiB."""
+def peak_rss_kib(tools, env, work, accept=(0,)):
+    """Maximum resident set of one run of each tool, in KiB; a tool may end
+    with an exit code of `accept`."""
     wrapper = compile_if_stale(os.environ.get("CXX", "g++"), "peak_rss.cpp",
                                os.path.join(work, "bin", "peak_rss"),
                                ["-static"])
@@ -249,7 +250,7 @@ def peak_rss_kib(tools, env, work):
     for tool in tools:
         done = run([wrapper, result] + tool.argv, env=env, check=False,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if done.returncode != 0:
+        if done.returncode not in accept:
             raise BenchError("%s failed (exit %d)" % (tool.name,
                                                       done.returncode))
         with open(result) as f:
@@ -304,12 +305,17 @@ def hyperfine(tools, env, runs, warmup, json_path, prepare=SETTLE,
     return timed
 
 
-def simple_timer(tools, env, timeout):
-    """One run each with a plain clock, where hyperfine is not needed."""
+def simple_timer(tools, env, timeout, accept=(0,)):
+    """One run each with a plain clock, where hyperfine is not needed; a tool
+    may end with an exit code of `accept`."""
     timed = {}
     for tool in tools:
         start = time.perf_counter()
-        run(tool.argv, env=env, stdout=subprocess.DEVNULL, timeout=timeout)
+        done = run(tool.argv, env=env, stdout=subprocess.DEVNULL,
+                   timeout=timeout, check=False)
+        if done.returncode not in accept:
+            raise BenchError("%s failed (exit %d)" % (tool.name,
+                                                      done.returncode))
         seconds = time.perf_counter() - start
         timed[tool.name] = {"median": seconds, "mean": seconds, "stddev": 0.0,
                             "min": seconds, "max": seconds}
@@ -550,6 +556,132 @@ def bench_dump(args, report, work, dump, name):
                "%.2f×" % (timed["kavelo-dump"]["median"] / floor))
 
 
+# -- kavelo-dump --diff ---------------------------------------------------------
+
+def read_database(path):
+    """The header's bytes and the records (path, write, create, access,
+    size) of a database."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = 9
+    for _ in range(3):
+        at = data.index(b"\0", at) + 1
+    header, at = data[:at + 4], at + 4
+    records = []
+    while at < len(data):
+        end = data.index(b"\0", at)
+        records.append((data[at:end],) + struct.unpack_from("<iiiI", data,
+                                                            end + 1))
+        at = end + 17
+    return header, records
+
+
+def write_database(path, header, records):
+    with open(path, "wb") as f:
+        f.write(header)
+        f.write(b"".join(r[0] + b"\0" + struct.pack("<iiiI", *r[1:])
+                         for r in records))
+
+
+def diff_databases(db, out):
+    """From the tree's database, the NEW databases of the two cases: (a) the
+    same drives a night later, one record in a hundred removed, changed
+    (last-write and size) or followed by an added one, in the same order;
+    (b) the same records sorted by size, an order unrelated to the walk's.
+    Returns their paths and the differences (a) must give (b gives none)."""
+    header, records = read_database(db)
+    night, changes = [], collections.Counter()
+    for number, record in enumerate(records):
+        kind = number % 300
+        if kind == 0:
+            changes["removed"] += 1
+            continue
+        if kind == 100:
+            changes["changed"] += 1
+            record = (record[0], record[1] + 3600) + record[2:4] + (
+                record[4] + 1,)
+        night.append(record)
+        if kind == 200:
+            changes["added"] += 1
+            night.append((record[0] + b".new",) + record[1:])
+    same, unrelated = (os.path.join(out, "diff-same-order.dbs"),
+                       os.path.join(out, "diff-unrelated-order.dbs"))
+    write_database(same, header, night)
+    write_database(unrelated, header, sorted(records, key=lambda r: (r[4], r)))
+    return same, unrelated, changes
+
+
+def check_diff(dump, db, same, unrelated, changes):
+    """The differences kavelo-dump finds are the ones made."""
+    done = run([dump, "--diff", "--summary", db, same], check=False,
+               capture_output=True)
+    expected = "".join(["files added: %d " % changes["added"],
+                        "files removed: %d " % changes["removed"],
+                        "files changed: %d " % changes["changed"]])
+    found = "".join(line.split("(")[0] for line in
+                    done.stdout.decode().splitlines())
+    if done.returncode != 1 or found != expected:
+        raise BenchError("kavelo-dump --diff, same order: %r (exit %d), "
+                         "not %r" % (found, done.returncode, expected))
+    done = run([dump, "--diff", db, unrelated], check=False,
+               capture_output=True)
+    if (done.returncode, done.stdout) != (0, b""):
+        raise BenchError("kavelo-dump --diff, unrelated order: exit %d, %r"
+                         % (done.returncode, done.stdout[:200]))
+
+
+def diff_tools(dump, db, same, unrelated, out):
+    def gnu_diff(new, name):
+        a, b = (os.path.join(out, "diff-%s-%s.txt" % (name, side))
+                for side in ("old", "new"))
+        return ["sh", "-c", "%s > %s; %s > %s; diff %s %s > /dev/null" % (
+            shlex.join([dump, db]), shlex.quote(a), shlex.join([dump, new]),
+            shlex.quote(b), shlex.quote(a), shlex.quote(b))]
+    return [
+        Tool("kavelo-dump --check OLD NEW", [dump, "--check", db, same],
+             note="the floor: both files read"),
+        Tool("kavelo-dump --diff, same order", [dump, "--diff", db, same],
+             note="(a) 1% added, removed or changed"),
+        Tool("kavelo-dump --diff, unrelated order",
+             [dump, "--diff", db, unrelated], note="(b) sorted by size"),
+        Tool("GNU diff of listings, same order", gnu_diff(same, "same"),
+             note="kavelo-dump OLD > a; kavelo-dump NEW > b; diff a b"),
+        Tool("GNU diff of listings, unrelated order",
+             gnu_diff(unrelated, "unrelated"), note="the same, for (b)"),
+    ]
+
+
+def bench_diff(args, report, work, dump, name):
+    """kavelo-dump --diff over the tree's database and a NEW one in the same
+    order and in an unrelated one, against GNU diff over the two listings."""
+    _, _, out = prepare_tree(work, name)
+    db = os.path.join(out, "kavelo-parallel.dbs")
+    log("databases for --diff")
+    same, unrelated, changes = diff_databases(db, out)
+    check_diff(dump, db, same, unrelated, changes)
+    tools = diff_tools(dump, db, same, unrelated, out)
+    env = dict(os.environ, LC_ALL="C")
+    timed = hyperfine(tools, env, args.runs, 1,
+                      os.path.join(work, "hyperfine-%s-diff.json" % name),
+                      prepare=None, ignore_failure=True)
+    rss = peak_rss_kib(tools, env, work, accept=(0, 1))
+    report_diff(report, name, db, tools, timed, rss,
+                "median of %d runs" % args.runs)
+
+
+def report_diff(report, name, db, tools, timed, rss, runs):
+    files = len(read_database(db)[1])
+    report.table("kavelo-dump --diff on the %s tree's database (%s records), "
+                 "warm: %s" % (name, "{:,}".format(files), runs),
+                 tools, timed, rss, files, "kavelo-dump --check OLD NEW")
+    floor = timed["kavelo-dump --check OLD NEW"]["median"]
+    report.add("")
+    for tool, goal in (("kavelo-dump --diff, same order", 1.5),
+                       ("kavelo-dump --diff, unrelated order", 6)):
+        report.add("- %s: %.2f× the check of both files (goal: at most %g×)"
+                   % (tool, timed[tool]["median"] / floor, goal))
+
+
 def bench_tiny(args, work):
     kavelo = args.kavelo or build_preset("release", "kavelo", "kavelo")
     dump = build_preset("release", "kavelo-dump", "kavelo-dump")
@@ -565,6 +697,13 @@ def bench_tiny(args, work):
     report = Report(os.path.join(work, "results-tiny.md"))
     report.table("tiny tree (%d files recorded), one run each" % files,
                  tools, timed, rss, files, "reference walker")
+    db = os.path.join(out, "kavelo-parallel.dbs")
+    same, unrelated, changes = diff_databases(db, out)
+    check_diff(dump, db, same, unrelated, changes)
+    tools = diff_tools(dump, db, same, unrelated, out)
+    timed = simple_timer(tools, env, TINY_TIMEOUT, accept=(0, 1))
+    rss = peak_rss_kib(tools, env, work, accept=(0, 1))
+    report_diff(report, "tiny", db, tools, timed, rss, "one run each")
 
 
 # -- Wine ---------------------------------------------------------------------
@@ -823,6 +962,7 @@ def main(argv):
         bench_native(args, report, work, kavelo, floors, name,
                      cold and name in args.cold_trees)
         bench_dump(args, report, work, dump, name)
+        bench_diff(args, report, work, dump, name)
     if wine:
         for name in args.wine_trees:
             bench_wine(args, report, work, name, kavelo_exe, ref_exe)
