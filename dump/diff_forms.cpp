@@ -252,7 +252,11 @@ void DiffWriter::End() {
     case kFormList:
       // Nothing at all when nothing differs, as diff says nothing.
       if (!totals_.Different()) return;
-      out_->Put('\n');
+      // Apart from the lines above it, when there are any: a drive walked
+      // on one side only differs without a line of its own.
+      if (totals_.added + totals_.removed + totals_.changed != 0) {
+        out_->Put('\n');
+      }
       WriteListSummary();
       return;
     case kFormSummary: WriteListSummary(); return;

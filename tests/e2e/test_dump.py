@@ -536,6 +536,16 @@ class Diff(DumpCase):
             self.assertEqual((0, lines), (result.returncode,
                                           len(result.stdout.splitlines())))
             self.assertNotIn(b'"change"', result.stdout)
+        # Alike but for a drive walked in NEW only, without records: a
+        # difference all the same, which the summary alone tells.
+        self.write_db(self.read("old.dbs").replace(b"old\0CD\0", b"old\0CDF\0"),
+                      "more.dbs")
+        result = self.diff([], "old.dbs", "more.dbs")
+        self.assertEqual(
+            (1, nothing + b"files changed: 0 (0 bytes before, 0 after)\n"
+             b"drive F: walked only in " + self.db_arg("more.dbs").encode()
+             + b", records not compared: 0\n", b""),
+            (result.returncode, result.stdout, result.stderr))
         # NEW cut in its last record: the changes met before are true, but
         # nothing can be said to be added or removed.
         new = self.read("new.dbs")
