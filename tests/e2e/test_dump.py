@@ -411,6 +411,7 @@ class Diff(DumpCase):
         (b"C:\\Docs\\gone.txt", 1, 2, 3, 10),
         (b"C:\\Docs\\Caf\xe9.txt", 5, 6, 7, 8),
         (b"C:\\size", 1, 2, 3, 5),
+        (b"C:\\born", 1, 2, 3, 4),
         (b"C:\\acc", 1, 2, 3, 5),
         (b"C:\\twice", 1, 2, 3, 1),
         (b"C:\\twice", 1, 2, 3, 2),
@@ -419,13 +420,15 @@ class Diff(DumpCase):
     NEW = [
         (b"C:\\same.txt", 1, 2, 3, 4),
         (b"C:\\Docs\\Caf\xe9.txt", 9, 6, 7, 8),
-        (b"C:\\size", 1, 2, 3, 7),
+        (b"C:\\size", 1, 2, 4, 7),
+        (b"C:\\born", 1, 20, 3, 4),  # the creation time alone
         (b"C:\\acc", 1, 2, 30, 5),  # read since: no change
         (b"C:\\Caf\xc3\xa9\\new.txt", 11, 12, 13, 14),
         (b"C:\\twice", 1, 2, 3, 1),
+        (b"E:\\e.txt", 1, 2, 3, 4),  # E: walked in NEW only
     ]
 
-    def write_pair(self, old, new, new_letters=b"C"):
+    def write_pair(self, old, new, new_letters=b"CE"):
         self.write_db(b"VANTOREX\x04\0old\0CD\0\0\0\0\0"
                       + b"".join(encode_record(*r) for r in old), "old.dbs")
         self.write_db(b"VANTOREX\x04\0new\0" + new_letters + b"\0\0\0\0\0"
@@ -439,18 +442,23 @@ class Diff(DumpCase):
     def test_each_kind_of_difference_in_each_form(self):
         self.write_pair(self.OLD, self.NEW)
         old_name = self.db_arg("old.dbs").encode()
+        new_name = self.db_arg("new.dbs").encode()
         changes = [
             b"changed\tC:\\Docs\\Caf\xe9.txt\tlast-write 1970-01-01T00:00:05Z"
             b" -> 1970-01-01T00:00:09Z\n",
-            b"changed\tC:\\size\tsize 5 -> 7\n"]
+            b"changed\tC:\\size\tsize 5 -> 7\n",
+            b"changed\tC:\\born\tcreation 1970-01-01T00:00:02Z"
+            b" -> 1970-01-01T00:00:20Z\n"]
         # What waited for a partner to the end comes last, in path order.
         rest = [
             b"added\tC:\\Caf\xc3\xa9\\new.txt\t" + times(11, 12, 13, 14) + b"\n",
             b"removed\tC:\\Docs\\gone.txt\t" + times(1, 2, 3, 10) + b"\n",
             b"removed\tC:\\twice\t" + times(1, 2, 3, 2) + b"\n"]
         summary = (b"files added: 1 (14 bytes)\nfiles removed: 2 (12 bytes)\n"
-                   b"files changed: 2 (13 bytes before, 15 after)\n"
+                   b"files changed: 3 (17 bytes before, 19 after)\n"
                    b"drive D: walked only in " + old_name
+                   + b", records not compared: 1\n"
+                   b"drive E: walked only in " + new_name
                    + b", records not compared: 1\n")
         listing = b"".join(changes + rest) + b"\n" + summary
         for args, stdout in (([], listing), (["--summary"], summary),
@@ -458,9 +466,16 @@ class Diff(DumpCase):
             result = self.diff(args)
             self.assertEqual((1, stdout, b""), (result.returncode,
                                                 result.stdout, result.stderr))
-        # A last-access time is a change when asked for.
-        result = self.diff(["--access", "--summary"])
-        self.assertIn(b"files changed: 3 (18 bytes before, 20 after)\n",
+        # A last-access time is a change when asked for, and then shown.
+        result = self.diff(["--access"])
+        self.assertEqual(1, result.returncode, result)
+        self.assertEqual(
+            [changes[0], b"changed\tC:\\size\tlast-access "
+             b"1970-01-01T00:00:03Z -> 1970-01-01T00:00:04Z\tsize 5 -> 7\n",
+             changes[2], b"changed\tC:\\acc\tlast-access "
+             b"1970-01-01T00:00:03Z -> 1970-01-01T00:00:30Z\n"],
+            result.stdout.splitlines(True)[:4])
+        self.assertIn(b"files changed: 4 (22 bytes before, 24 after)\n",
                       result.stdout)
         # --match chooses the paths compared.
         result = self.diff(["--match", "*.txt"])
@@ -486,7 +501,8 @@ class Diff(DumpCase):
         # JSON and CSV, read back: each difference with its records.
         expected = {
             ("changed", b"C:\\Docs\\Caf\xe9.txt", (5, 6, 7, 8), (9, 6, 7, 8)),
-            ("changed", b"C:\\size", (1, 2, 3, 5), (1, 2, 3, 7)),
+            ("changed", b"C:\\size", (1, 2, 3, 5), (1, 2, 4, 7)),
+            ("changed", b"C:\\born", (1, 2, 3, 4), (1, 20, 3, 4)),
             ("added", b"C:\\Caf\xc3\xa9\\new.txt", None, (11, 12, 13, 14)),
             ("removed", b"C:\\Docs\\gone.txt", (1, 2, 3, 10), None),
             ("removed", b"C:\\twice", (1, 2, 3, 2), None)}
@@ -501,13 +517,15 @@ class Diff(DumpCase):
             (o["change"], unescape(o["path"]), numbers(o, "old"),
              numbers(o, "new")) for o in objects if "change" in o})
         others = [o for o in objects if "change" not in o]
-        self.assertEqual([("old", b"old", "CD"), ("new", b"new", "C")],
+        self.assertEqual([("old", b"old", "CD"), ("new", b"new", "CE")],
                          [(o["side"], unescape(o["description"]), o["drives"])
                           for o in others[:2]])
         self.assertEqual({"added": 1, "added_size": 14, "removed": 2,
-                          "removed_size": 12, "changed": 2,
-                          "changed_old_size": 13, "changed_new_size": 15,
+                          "removed_size": 12, "changed": 3,
+                          "changed_old_size": 17, "changed_new_size": 19,
                           "not_compared": [{"drive": "D", "walked_in": "old",
+                                            "records": 1},
+                                           {"drive": "E", "walked_in": "new",
                                             "records": 1}]},
                          others[2]["summary"])
         result = self.diff(["--csv", "--raw"])
@@ -560,8 +578,9 @@ class Diff(DumpCase):
             + b", found the end of the file\n"), result.stderr)
         self.assertEqual(
             b"changed\tC:\\Docs\\Caf\xe9.txt\tlast-write 1970-01-01T00:00:05Z"
-            b" -> 1970-01-01T00:00:09Z\nchanged\tC:\\size\tsize 5 -> 7\n",
-            result.stdout)
+            b" -> 1970-01-01T00:00:09Z\nchanged\tC:\\size\tsize 5 -> 7\n"
+            b"changed\tC:\\born\tcreation 1970-01-01T00:00:02Z"
+            b" -> 1970-01-01T00:00:20Z\n", result.stdout)
         result = self.diff([], "old.dbs", "missing.dbs")
         self.assertEqual((2, b""), (result.returncode, result.stdout))
 
@@ -584,6 +603,8 @@ class CommandLine(DumpCase):
             (["--diff", "-0", self.db_arg(), self.db_arg()],
              b"-0 and --diff cannot be combined\n"),
             (["--match"], b"--match needs a pattern\n"),
+            (["--access", self.db_arg()],
+             b"--access counts with --diff only\n"),
             (["--csv", "--json", self.db_arg()],
              b"--csv and --json cannot be combined\n"),
         ]
