@@ -105,6 +105,13 @@ class Runner:
         temporary directory; the program must reach it."""
         raise NotImplementedError
 
+    def scratch_directory(self, directory):
+        """Where the program makes its temporary files, as a host directory,
+        and the environment (for run()) that puts them there: `directory`,
+        made here, where a run can choose (TMPDIR on POSIX); else the
+        system's own."""
+        raise NotImplementedError
+
     def daylight_zone(self):
         """A TZ value for central Europe, with daylight saving, as the program
         reads it under this runner."""

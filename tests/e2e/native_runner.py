@@ -25,6 +25,10 @@ class NativeRunner(harness.Runner):
     def temp_root(self):
         return None
 
+    def scratch_directory(self, directory):
+        os.makedirs(directory, exist_ok=True)
+        return directory, {"TMPDIR": directory}
+
     def daylight_zone(self):
         return "CET-1CEST,M3.5.0,M10.5.0/3"
 

@@ -434,10 +434,10 @@ class Diff(DumpCase):
         self.write_db(b"VANTOREX\x04\0new\0" + new_letters + b"\0\0\0\0\0"
                       + b"".join(encode_record(*r) for r in new), "new.dbs")
 
-    def diff(self, args, old="old.dbs", new="new.dbs"):
+    def diff(self, args, old="old.dbs", new="new.dbs", env=None):
         return self.runner.run(["--diff"] + args + [self.db_arg(old),
                                                     self.db_arg(new)],
-                               {}, program=self.dump_program)
+                               {}, env=env, program=self.dump_program)
 
     def test_each_kind_of_difference_in_each_form(self):
         self.write_pair(self.OLD, self.NEW)
@@ -584,6 +584,65 @@ class Diff(DumpCase):
         result = self.diff([], "old.dbs", "missing.dbs")
         self.assertEqual((2, b""), (result.returncode, result.stdout))
 
+    def test_orders_that_differ_through_a_temporary_file(self):
+        # Enough records that those waiting for a partner outgrow the memory
+        # kept for them, a night later: one in 300 removed, changed or
+        # followed by an added one; NEW in OLD's order, then sorted by size.
+        old = [(b"C:\\dir%03d\\file%06d.dat" % (i % 400, i), i, 7, 8, i % 997)
+               for i in range(200000)]
+        night = []
+        for i, (path, write, create, access, size) in enumerate(old):
+            if i % 300 == 0:
+                continue
+            night.append((path, write, create, access,
+                          size + 1 if i % 300 == 100 else size))
+            if i % 300 == 200:
+                night.append((path + b".new", 1, 2, 3, 4))
+        self.write_pair(old, night, new_letters=b"CD")
+        by_size = sorted(night, key=lambda r: (r[4], r))
+        sorted_db = (b"VANTOREX\x04\0new\0CD\0\0\0\0\0"
+                     + b"".join(encode_record(*r) for r in by_size))
+        self.write_db(sorted_db, "sorted.dbs")
+        scratch, env = self.runner.scratch_directory(self.path("scratch"))
+
+        def leftovers():
+            return [n for n in os.listdir(scratch) if n.startswith(".kv")]
+        before = leftovers()
+        same = self.diff([], env=env)
+        self.assertEqual((1, b""), (same.returncode, same.stderr))
+        lines, summary = same.stdout.split(b"\n\n")
+        lines = lines.split(b"\n")
+        self.assertEqual([667, 666, 667], [
+            sum(l.startswith(kind) for l in lines)
+            for kind in (b"removed\t", b"added\t", b"changed\t")])
+        result = self.diff([], new="sorted.dbs", env=env)
+        self.assertEqual((1, b""), (result.returncode, result.stderr))
+        self.assertEqual(sorted(lines), sorted(
+            result.stdout.split(b"\n\n")[0].split(b"\n")))
+        self.assertEqual(summary, result.stdout.split(b"\n\n")[1])
+        self.assertEqual(before, leftovers())
+        # Cut in its last record: the temporary file goes all the same, and
+        # nothing is called added or removed.
+        self.write_db(sorted_db[:-3], "sorted.dbs")
+        result = self.diff([], new="sorted.dbs", env=env)
+        self.assertEqual(2, result.returncode, result)
+        self.assertIn(b": expected the times and size", result.stderr)
+        changed = {l for l in lines if l.startswith(b"changed\t")}
+        self.assertLessEqual(set(result.stdout.splitlines()), changed)
+        self.assertEqual(before, leftovers())
+        if self.runner.name != "native":
+            return  # Wine's temporary directory is the prefix's own
+        # The temporary file is made in TMPDIR, and only where the orders
+        # differ.
+        env = {"TMPDIR": self.path("missing")}
+        result = self.diff([], env=env)
+        self.assertEqual((1, same.stdout, b""),
+                         (result.returncode, result.stdout, result.stderr))
+        self.write_db(sorted_db, "sorted.dbs")
+        result = self.diff([], new="sorted.dbs", env=env)
+        self.assertEqual((2, b"kavelo-dump: cannot create a temporary file\n"),
+                         (result.returncode, result.stderr))
+        self.assertLessEqual(set(result.stdout.splitlines()), changed)
 
 class CommandLine(DumpCase):
     def test_usage_and_wrong_command_lines(self):

@@ -10,6 +10,7 @@ starts: a run that needs other types rewrites them and restarts it.
 """
 
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -138,6 +139,12 @@ class WineRunner(harness.Runner):
 
     def temp_root(self):
         return self.workspace
+
+    def scratch_directory(self, directory):
+        # Wine takes TEMP and TMP from the prefix's registry, not from the
+        # host's environment: the user's folder, named after the host user.
+        return os.path.join(self.prefix, "drive_c", "users",
+                            pwd.getpwuid(os.getuid()).pw_name, "Temp"), {}
 
     def daylight_zone(self):
         return "CET-1CEST"
