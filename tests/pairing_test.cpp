@@ -163,3 +163,31 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
     }
   }
 }
+
+// A path whose earlier copy went to disk pairs there, even when its next
+// copy comes together with the other side's first; a path longer than the
+// buffers a run is written and read through comes back whole.
+TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
+  Collect sink;
+  RecordPairing pairing(&sink, false, 1 << 20, 64);
+  ASSERT_TRUE(pairing.Start());
+  const Item twice[] = {{"C:\\twice", 1, 1}, {"C:\\twice", 1, 2}};
+  const Item longOld = {"C:\\" + std::string(300000, 'l'), 1, 1};
+  Item longNew = longOld;
+  longNew.size = 2;
+  ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(twice[0])));
+  ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(longOld)));
+  std::vector<std::string> expected = {"removed C:\\twice 2",
+                                       "changed " + longOld.path + " 1 2"};
+  for (int i = 0; pairing.RunsSpilled() == 0; ++i) {
+    Item filler = {"C:\\f" + std::to_string(i), 1, 0};
+    ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(filler)));
+    expected.push_back("removed " + filler.path + " 0");
+  }
+  ASSERT_TRUE(pairing.AddBoth(RecordOf(twice[1]), RecordOf(twice[0])));
+  ASSERT_TRUE(pairing.Add(kNewSide, RecordOf(longNew)));
+  ASSERT_TRUE(pairing.Finish()) << pairing.Fault();
+  std::sort(expected.begin(), expected.end());
+  std::sort(sink.lines.begin(), sink.lines.end());
+  EXPECT_EQ(expected, sink.lines);
+}
