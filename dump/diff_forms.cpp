@@ -101,50 +101,48 @@ void DiffWriter::WriteCsvRow(const char* change, const DatabaseRecord& path,
   PutText(out_, "\r\n");
 }
 
-void DiffWriter::Added(const DatabaseRecord& record) {
-  ++totals_.added;
-  totals_.addedSize += record.size;
-  FormStyle style;
-  style.raw = options_.raw;
+void DiffWriter::WriteOneSide(DiffSide side, const DatabaseRecord& record) {
+  // Only in NEW: added; only in OLD: removed.
+  static constexpr const char* kChanges[2] = {"removed", "added"};
+  const char* change = kChanges[side];
   switch (options_.form) {
-    case kFormList:
-      style.label = "added\t";
-      style.labelLength = 6;
+    case kFormList: {
+      PutText(out_, change);
+      out_->Put('\t');
+      FormStyle style;
+      style.raw = options_.raw;
       WriteListRecord(out_, record, style);
       return;
+    }
     case kFormJson:
-      PutText(out_, "{\"change\":\"added\",\"path\":");
+      PutText(out_, "{\"change\":\"");
+      PutText(out_, change);
+      PutText(out_, "\",\"path\":");
       PutJsonString(out_, record.path, record.pathLength);
-      PutText(out_, ",\"new\":");
+      PutText(out_, ",\"");
+      PutText(out_, kSideNames[side]);
+      PutText(out_, "\":");
       WriteJsonNumbers(out_, record, options_.raw);
       PutText(out_, "}\n");
       return;
-    case kFormCsv: WriteCsvRow("added", record, nullptr, &record); return;
+    case kFormCsv:
+      WriteCsvRow(change, record, side == kOldSide ? &record : nullptr,
+                  side == kNewSide ? &record : nullptr);
+      return;
     default: return;
   }
+}
+
+void DiffWriter::Added(const DatabaseRecord& record) {
+  ++totals_.added;
+  totals_.addedSize += record.size;
+  WriteOneSide(kNewSide, record);
 }
 
 void DiffWriter::Removed(const DatabaseRecord& record) {
   ++totals_.removed;
   totals_.removedSize += record.size;
-  FormStyle style;
-  style.raw = options_.raw;
-  switch (options_.form) {
-    case kFormList:
-      style.label = "removed\t";
-      style.labelLength = 8;
-      WriteListRecord(out_, record, style);
-      return;
-    case kFormJson:
-      PutText(out_, "{\"change\":\"removed\",\"path\":");
-      PutJsonString(out_, record.path, record.pathLength);
-      PutText(out_, ",\"old\":");
-      WriteJsonNumbers(out_, record, options_.raw);
-      PutText(out_, "}\n");
-      return;
-    case kFormCsv: WriteCsvRow("removed", record, &record, nullptr); return;
-    default: return;
-  }
+  WriteOneSide(kOldSide, record);
 }
 
 void DiffWriter::Changed(const DatabaseRecord& old, const DatabaseRecord& now) {

@@ -41,6 +41,8 @@ class DiffWriter : public DiffSink {
   DiffTotals* Totals() { return &totals_; }
 
  private:
+  // A record of one database only: added or removed.
+  void WriteOneSide(DiffSide side, const DatabaseRecord& record);
   void WriteListSummary();
   void WriteJsonSummary();
   void WriteCsvRow(const char* change, const DatabaseRecord& path,

@@ -18,6 +18,21 @@ size_t FormatJsonTime(const char* name, int32_t time, bool raw, char* out) {
   return used;
 }
 
+// The times and size after `lead` (its key for the last-write time), then
+// the closing brace: at most 128 bytes.
+size_t FormatJsonNumbers(const char* lead, const DatabaseRecord& record,
+                         bool raw, char* out) {
+  size_t used = FormatJsonTime(lead, record.lastWrite, raw, out);
+  used += FormatJsonTime(",\"creation\":", record.creation, raw, out + used);
+  used +=
+      FormatJsonTime(",\"last_access\":", record.lastAccess, raw, out + used);
+  memcpy(out + used, ",\"size\":", 8);
+  used += 8;
+  used += FormatUnsigned(record.size, out + used);
+  out[used++] = '}';
+  return used;
+}
+
 }  // namespace
 
 void MakeJsonLabel(Output* label, const char* database) {
@@ -56,27 +71,12 @@ void WriteJsonRecord(Output* out, const DatabaseRecord& record,
   PutText(out, "\"path\":");
   PutJsonString(out, record.path, record.pathLength);
   char* room = out->Room(128);
-  size_t used = FormatJsonTime(",\"last_write\":", record.lastWrite, raw, room);
-  used += FormatJsonTime(",\"creation\":", record.creation, raw, room + used);
-  used +=
-      FormatJsonTime(",\"last_access\":", record.lastAccess, raw, room + used);
-  memcpy(room + used, ",\"size\":", 8);
-  used += 8;
-  used += FormatUnsigned(record.size, room + used);
-  room[used++] = '}';
+  size_t used = FormatJsonNumbers(",\"last_write\":", record, raw, room);
   room[used++] = '\n';
   out->Commit(used);
 }
 
 void WriteJsonNumbers(Output* out, const DatabaseRecord& record, bool raw) {
-  char* room = out->Room(128);
-  size_t used = FormatJsonTime("{\"last_write\":", record.lastWrite, raw, room);
-  used += FormatJsonTime(",\"creation\":", record.creation, raw, room + used);
-  used +=
-      FormatJsonTime(",\"last_access\":", record.lastAccess, raw, room + used);
-  memcpy(room + used, ",\"size\":", 8);
-  used += 8;
-  used += FormatUnsigned(record.size, room + used);
-  room[used++] = '}';
-  out->Commit(used);
+  out->Commit(
+      FormatJsonNumbers("{\"last_write\":", record, raw, out->Room(128)));
 }
