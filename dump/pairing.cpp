@@ -31,28 +31,6 @@ class WaitingCursor : public RecordCursor {
   size_t next_ = 0;
 };
 
-// The cursors of some runs, given back on every way out.
-class RunCursors {
- public:
-  ~RunCursors() {
-    for (size_t i = 0; i < count_; ++i) delete cursors_[i];
-  }
-  bool Open(platform::FileHandle* file, const Run* runs, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-      cursors_[count_] = new (std::nothrow) RunCursor(file, runs[i]);
-      if (cursors_[count_] == nullptr) return false;
-      ++count_;
-    }
-    return true;
-  }
-  RecordCursor** Cursors() { return cursors_; }
-  size_t Count() const { return count_; }
-
- private:
-  RecordCursor* cursors_[MergedStream::kMostCursors] = {};
-  size_t count_ = 0;
-};
-
 }  // namespace
 
 RecordPairing::~RecordPairing() {
@@ -202,28 +180,31 @@ bool RecordPairing::Spill() {
   return true;
 }
 
+// Each pass merges runs that stand side by side, kFanIn at a time from the
+// earliest, and only as many as it takes to leave kFanIn: a record is
+// written again once a pass, not once a merge, and a merged run takes the
+// place of its runs, so that copies of a path keep their order.
 bool RecordPairing::Reduce(DiffSide side) {
+  Run* runs = runs_[side];
   while (runCount_[side] > kFanIn) {
-    RunCursors cursors;
-    MergedStream stream;
-    if (!cursors.Open(file_.File(), runs_[side], kFanIn)) {
-      return Failed(kDiffNoMemory);
+    size_t count = runCount_[side];
+    size_t kept = 0;
+    size_t at = 0;
+    while (kept + (count - at) > kFanIn) {
+      // Runs merged into one leave that many less one; a pass that cannot
+      // leave kFanIn merges every run once, and the next pass goes on.
+      size_t group =
+          std::min({kept + (count - at) - kFanIn + 1, count - at, kFanIn});
+      if (group < 2) break;
+      Run merged;
+      if (!file_.Merge(runs + at, group, &merged)) {
+        return Failed(file_.Fault());
+      }
+      runs[kept++] = merged;
+      at += group;
     }
-    if (!stream.Start(cursors.Cursors(), cursors.Count()) || !file_.Begin()) {
-      return Failed(stream.Fault() != kDiffFine ? stream.Fault()
-                                                : file_.Fault());
-    }
-    while (stream.Valid()) {
-      if (!file_.Put(stream.Top())) return Failed(file_.Fault());
-      if (!stream.Advance()) return Failed(stream.Fault());
-    }
-    Run merged;
-    if (!file_.End(&merged)) return Failed(file_.Fault());
-    // The merged runs were the earliest: the new one stands first.
-    runs_[side][0] = merged;
-    memmove(runs_[side] + 1, runs_[side] + kFanIn,
-            (runCount_[side] - kFanIn) * sizeof(Run));
-    runCount_[side] -= kFanIn - 1;
+    memmove(runs + kept, runs + at, (count - at) * sizeof(Run));
+    runCount_[side] = kept + (count - at);
   }
   return true;
 }

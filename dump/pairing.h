@@ -62,6 +62,8 @@ class RecordPairing {
   DiffFault Fault() const { return fault_; }
   // Runs of waiting records written to disk so far.
   size_t RunsSpilled() const { return runsSpilled_; }
+  // Bytes written to the scratch file so far.
+  uint64_t ScratchBytes() const { return file_.Size(); }
 
  private:
   void Compare(const DatabaseRecord& old, const DatabaseRecord& now);

@@ -1,6 +1,7 @@
 #include "dump/runs.h"
 
 #include <cstring>
+#include <new>
 
 #include "support/memory.h"
 
@@ -89,6 +90,28 @@ bool RunFile::End(Run* run) {
   if (!Flush()) return false;
   *run = {runStart_, end_ - runStart_, largest_};
   return true;
+}
+
+bool RunFile::Merge(const Run* runs, size_t count, Run* merged) {
+  RunCursors cursors;
+  MergedStream stream;
+  if (!cursors.Open(file_, runs, count)) {
+    fault_ = kDiffNoMemory;
+    return false;
+  }
+  if (!stream.Start(cursors.Cursors(), cursors.Count())) {
+    fault_ = stream.Fault();
+    return false;
+  }
+  if (!Begin()) return false;
+  while (stream.Valid()) {
+    if (!Put(stream.Top())) return false;
+    if (!stream.Advance()) {
+      fault_ = stream.Fault();
+      return false;
+    }
+  }
+  return End(merged);
 }
 
 RunCursor::~RunCursor() { memory::Release(buffer_); }
@@ -190,5 +213,19 @@ bool MergedStream::Advance() {
     heap_[0] = heap_[--heapSize_];
   }
   SiftDown(0);
+  return true;
+}
+
+RunCursors::~RunCursors() {
+  for (size_t i = 0; i < count_; ++i) delete cursors_[i];
+}
+
+bool RunCursors::Open(platform::FileHandle* file, const Run* runs,
+                      size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    cursors_[count_] = new (std::nothrow) RunCursor(file, runs[i]);
+    if (cursors_[count_] == nullptr) return false;
+    ++count_;
+  }
   return true;
 }

@@ -46,7 +46,12 @@ class RunFile {
   bool Put(const DatabaseRecord& record);
   // Ends the run begun, into *run.  False once a write failed.
   bool End(Run* run);
+  // Merges `count` runs of this file (at most MergedStream::kMostCursors)
+  // into a new run at its end, of equal paths the earlier run's record
+  // first.  False on a fault.
+  bool Merge(const Run* runs, size_t count, Run* merged);
   platform::FileHandle* File() const { return file_; }
+  uint64_t Size() const { return end_; }
   DiffFault Fault() const { return fault_; }
 
  private:
@@ -117,4 +122,23 @@ class MergedStream {
   size_t heap_[kMostCursors] = {};
   size_t heapSize_ = 0;
   DiffFault fault_ = kDiffFine;
+};
+
+// The cursors of some runs, given back on every way out.
+class RunCursors {
+ public:
+  RunCursors() = default;
+  ~RunCursors();
+  RunCursors(const RunCursors&) = delete;
+  RunCursors& operator=(const RunCursors&) = delete;
+
+  // A cursor for each of `count` runs (at most MergedStream::kMostCursors)
+  // of `file`; false when there is no memory for one.
+  bool Open(platform::FileHandle* file, const Run* runs, size_t count);
+  RecordCursor** Cursors() { return cursors_; }
+  size_t Count() const { return count_; }
+
+ private:
+  RecordCursor* cursors_[MergedStream::kMostCursors] = {};
+  size_t count_ = 0;
 };

@@ -80,7 +80,8 @@ std::vector<std::string> Expected(const std::vector<Item>& old,
 // kavelo-dump reads them.
 std::vector<std::string> Paired(const std::vector<Item>& old,
                                 const std::vector<Item>& now, size_t storeBytes,
-                                size_t storeSlots, size_t* runs) {
+                                size_t storeSlots, size_t* runs,
+                                uint64_t* scratch) {
   Collect sink;
   RecordPairing pairing(&sink, false, storeBytes, storeSlots);
   EXPECT_TRUE(pairing.Start());
@@ -99,6 +100,7 @@ std::vector<std::string> Paired(const std::vector<Item>& old,
   }
   EXPECT_TRUE(pairing.Finish()) << pairing.Fault();
   *runs = pairing.RunsSpilled();
+  *scratch = pairing.ScratchBytes();
   std::sort(sink.lines.begin(), sink.lines.end());
   return sink.lines;
 }
@@ -139,24 +141,36 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
   struct Memory {
     size_t bytes;
     size_t slots;
-    bool spills;
+    // Where the orders differ, more runs than this.
+    size_t leastRuns;
+    // The most times a record goes to disk: when spilled, and once a pass
+    // of merges.
+    uint64_t mostWrites;
   };
   const Memory memories[] = {
-      {PendingStore::kBytes, PendingStore::kSlots, false},
+      {PendingStore::kBytes, PendingStore::kSlots, 0, 0},
       // A few dozen records at a time: more runs than are merged at once.
-      {4096, 128, true},
+      {4096, 128, 2 * RecordPairing::kFanIn, 2},
+      // A few at a time: so many runs that merging them takes two passes.
+      {512, 8, 2 * RecordPairing::kFanIn * RecordPairing::kFanIn, 3},
   };
+  // A record in a run: 20 bytes, then its path.
+  uint64_t recordBytes = 0;
+  for (const Item& item : old) recordBytes += 20 + item.path.size();
+  for (const Item& item : same) recordBytes += 20 + item.path.size();
   for (const std::vector<Item>* now : {&same, &shuffled, &copiesInOrder}) {
     std::vector<Item> reversedOld(old.rbegin(), old.rend());
     for (const std::vector<Item>* from : {&old, &reversedOld}) {
       std::vector<std::string> expected = Expected(*from, *now);
       for (const Memory& memory : memories) {
         size_t runs = 0;
-        EXPECT_EQ(expected,
-                  Paired(*from, *now, memory.bytes, memory.slots, &runs));
-        if (memory.spills && now != &same) {
-          EXPECT_GT(runs, 2 * RecordPairing::kFanIn);
-        } else if (!memory.spills && now == &same && from == &old) {
+        uint64_t scratch = 0;
+        EXPECT_EQ(expected, Paired(*from, *now, memory.bytes, memory.slots,
+                                   &runs, &scratch));
+        EXPECT_LE(scratch, memory.mostWrites * recordBytes);
+        if (memory.leastRuns != 0 && now != &same) {
+          EXPECT_GT(runs, memory.leastRuns);
+        } else if (memory.leastRuns == 0 && now == &same && from == &old) {
           EXPECT_EQ(0u, runs);  // orders that agree: nothing on disk
         }
       }
