@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr size_t kFirstSlots = 1 << 12;
+
 size_t EntrySize(uint32_t pathLength) {
   return (sizeof(PendingEntry) + pathLength + 7) & ~size_t{7};
 }
@@ -45,6 +47,8 @@ bool PendingStore::Start() {
     Release();
     return false;
   }
+  // Once grown, the index stays so: a store emptied to disk fills again.
+  activeSlots_ = kFirstSlots < slotCount_ ? kFirstSlots : slotCount_;
   Clear();
   return true;
 }
@@ -59,15 +63,15 @@ void PendingStore::Release() {
 }
 
 void PendingStore::Clear() {
-  memset(slots_, 0, slotCount_ * sizeof(uint64_t));
+  memset(slots_, 0, activeSlots_ * sizeof(uint64_t));
   memset(mayWait_, 0, kMayWaitBits / 8);
-  used_ = liveBytes_ = liveEntries_ = entries_ = 0;
+  used_ = liveBytes_ = liveEntries_ = entries_ = indexed_ = 0;
 }
 
 PendingEntry* PendingStore::Find(uint64_t hash, const char* path,
                                  uint32_t length) {
   if (!MayWait(path, length)) return nullptr;
-  for (size_t slot = Home(hash);; slot = (slot + 1) & (slotCount_ - 1)) {
+  for (size_t slot = Home(hash);; slot = (slot + 1) & (activeSlots_ - 1)) {
     uint64_t value = slots_[slot];
     if (value == 0) return nullptr;
     if (value >> 32 != hash >> 32) continue;
@@ -82,8 +86,9 @@ PendingEntry* PendingStore::Find(uint64_t hash, const char* path,
 
 void PendingStore::Index(uint32_t offset, uint64_t hash) {
   size_t slot = Home(hash);
-  while (slots_[slot] != 0) slot = (slot + 1) & (slotCount_ - 1);
+  while (slots_[slot] != 0) slot = (slot + 1) & (activeSlots_ - 1);
   slots_[slot] = (hash >> 32 << 32) | (uint64_t{offset} + 1);
+  ++indexed_;
   const PendingEntry* entry = At(offset);
   size_t bit = QuickKey(entry->Path(), entry->pathLength);
   mayWait_[bit / 64] |= uint64_t{1} << (bit % 64);
@@ -97,7 +102,7 @@ void PendingStore::RemoveSlot(size_t slot) {
   for (;;) {
     slots_[slot] = 0;
     for (;;) {
-      next = (next + 1) & (slotCount_ - 1);
+      next = (next + 1) & (activeSlots_ - 1);
       if (slots_[next] == 0) return;
       const PendingEntry* entry = At(static_cast<uint32_t>(slots_[next]) - 1);
       size_t home = Home(entry->hash);
@@ -116,9 +121,10 @@ void PendingStore::Remove(PendingEntry* entry) {
   if (entry->indexed) {
     size_t slot = Home(entry->hash);
     while (static_cast<uint32_t>(slots_[slot]) != offset + 1) {
-      slot = (slot + 1) & (slotCount_ - 1);
+      slot = (slot + 1) & (activeSlots_ - 1);
     }
     RemoveSlot(slot);
+    --indexed_;
   }
   entry->live = 0;
   liveBytes_ -= EntrySize(entry->pathLength);
@@ -129,6 +135,7 @@ bool PendingStore::Add(DiffSide side, const DatabaseRecord& record,
                        uint64_t hash, bool indexed) {
   size_t size = EntrySize(record.pathLength);
   if (entries_ == MostEntries() || bytesSize_ - used_ < size) return false;
+  if (indexed && 2 * (indexed_ + 1) > activeSlots_) Grow();
   auto* entry = reinterpret_cast<PendingEntry*>(bytes_ + used_);
   *entry = {hash,
             record.pathLength,
@@ -169,12 +176,21 @@ bool PendingStore::Compact() {
   return true;
 }
 
+void PendingStore::Grow() {
+  if (activeSlots_ == slotCount_) return;
+  activeSlots_ *= 2;
+  Reindex();
+}
+
 void PendingStore::Reindex() {
-  memset(slots_, 0, slotCount_ * sizeof(uint64_t));
+  indexed_ = 0;
+  memset(slots_, 0, activeSlots_ * sizeof(uint64_t));
   memset(mayWait_, 0, kMayWaitBits / 8);
   for (size_t at = 0; at < used_;) {
     const PendingEntry* entry = At(static_cast<uint32_t>(at));
-    if (entry->indexed) Index(static_cast<uint32_t>(at), entry->hash);
+    if (entry->live && entry->indexed) {
+      Index(static_cast<uint32_t>(at), entry->hash);
+    }
     at += EntrySize(entry->pathLength);
   }
 }

@@ -102,14 +102,21 @@ class PendingStore {
     return static_cast<size_t>(key >> (64 - 20));
   }
   size_t Home(uint64_t hash) const {
-    return static_cast<size_t>(hash >> 20) & (slotCount_ - 1);
+    return static_cast<size_t>(hash >> 20) & (activeSlots_ - 1);
   }
   void Index(uint32_t offset, uint64_t hash);
   void RemoveSlot(size_t slot);
   void Reindex();
+  // Doubles the slots in use when half of them hold entries.
+  void Grow();
 
   size_t bytesSize_;
   size_t slotCount_;
+  // The index starts small and doubles as entries come, up to slotCount_:
+  // where the orders agree, few records wait, and a large table would cost
+  // a page fault a few of them.
+  size_t activeSlots_ = 0;
+  size_t indexed_ = 0;
   uint8_t* bytes_ = nullptr;
   // Each slot: the entry's offset + 1 in the low half (0: empty), the
   // hash's high half in the upper.
