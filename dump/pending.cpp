@@ -64,7 +64,7 @@ void PendingStore::Release() {
 
 void PendingStore::Clear() {
   memset(slots_, 0, activeSlots_ * sizeof(uint64_t));
-  memset(mayWait_, 0, kMayWaitBits / 8);
+  SizeMayWait();
   used_ = liveBytes_ = liveEntries_ = entries_ = indexed_ = 0;
 }
 
@@ -90,7 +90,7 @@ void PendingStore::Index(uint32_t offset, uint64_t hash) {
   slots_[slot] = (hash >> 32 << 32) | (uint64_t{offset} + 1);
   ++indexed_;
   const PendingEntry* entry = At(offset);
-  size_t bit = QuickKey(entry->Path(), entry->pathLength);
+  size_t bit = QuickKey(entry->Path(), entry->pathLength) >> mayWaitShift_;
   mayWait_[bit / 64] |= uint64_t{1} << (bit % 64);
 }
 
@@ -176,6 +176,12 @@ bool PendingStore::Compact() {
   return true;
 }
 
+void PendingStore::SizeMayWait() {
+  mayWaitShift_ = 0;
+  while ((kMayWaitBits >> mayWaitShift_) > MayWaitBits()) ++mayWaitShift_;
+  memset(mayWait_, 0, MayWaitBits() / 8);
+}
+
 void PendingStore::Grow() {
   if (activeSlots_ == slotCount_) return;
   activeSlots_ *= 2;
@@ -185,7 +191,7 @@ void PendingStore::Grow() {
 void PendingStore::Reindex() {
   indexed_ = 0;
   memset(slots_, 0, activeSlots_ * sizeof(uint64_t));
-  memset(mayWait_, 0, kMayWaitBits / 8);
+  SizeMayWait();
   for (size_t at = 0; at < used_;) {
     const PendingEntry* entry = At(static_cast<uint32_t>(at));
     if (entry->live && entry->indexed) {

@@ -55,7 +55,7 @@ class PendingStore {
   // False when no indexed entry has `path`: a look at a bit, without the
   // path's hash or a look at the index.
   bool MayWait(const char* path, uint32_t length) const {
-    size_t bit = QuickKey(path, length);
+    size_t bit = QuickKey(path, length) >> mayWaitShift_;
     return (mayWait_[bit / 64] >> (bit % 64) & 1) != 0;
   }
   // The first indexed entry for `path` that is still waiting (on either
@@ -88,6 +88,11 @@ class PendingStore {
   // A key for MayWait from a few words of the path: its last 16 bytes, in
   // which the files of a directory differ, 8 from its middle, in which the
   // directories of a tree differ, and its length.
+  // The bits in use: 16 a slot in use, so that where few records wait the
+  // bits stay in the nearest cache.
+  size_t MayWaitBits() const {
+    return activeSlots_ * 16 < kMayWaitBits ? activeSlots_ * 16 : kMayWaitBits;
+  }
   static size_t QuickKey(const char* path, uint32_t length) {
     uint64_t words[3] = {0, 0, 0};
     if (length >= 16) {
@@ -109,6 +114,8 @@ class PendingStore {
   void Reindex();
   // Doubles the slots in use when half of them hold entries.
   void Grow();
+  // Sizes the MayWait bits to the slots in use, and clears them.
+  void SizeMayWait();
 
   size_t bytesSize_;
   size_t slotCount_;
@@ -124,6 +131,8 @@ class PendingStore {
   // A bit a path hash of the indexed entries (some since taken out): most
   // paths that wait for nothing are told so without a look at the index.
   uint64_t* mayWait_ = nullptr;
+  // QuickKey gives kMayWaitBits bits; shifted by this, MayWaitBits().
+  unsigned mayWaitShift_ = 0;
   size_t used_ = 0;
   size_t liveBytes_ = 0;
   size_t liveEntries_ = 0;
