@@ -7,6 +7,7 @@
 namespace {
 
 constexpr size_t kFirstSlots = 1 << 12;
+constexpr size_t kFirstBytes = 1 << 18;
 
 size_t EntrySize(uint32_t pathLength) {
   return (sizeof(PendingEntry) + pathLength + 7) & ~size_t{7};
@@ -49,6 +50,7 @@ bool PendingStore::Start() {
   }
   // Once grown, the index stays so: a store emptied to disk fills again.
   activeSlots_ = kFirstSlots < slotCount_ ? kFirstSlots : slotCount_;
+  touched_ = kFirstBytes < bytesSize_ ? kFirstBytes : bytesSize_;
   Clear();
   return true;
 }
@@ -65,7 +67,7 @@ void PendingStore::Release() {
 void PendingStore::Clear() {
   memset(slots_, 0, activeSlots_ * sizeof(uint64_t));
   SizeMayWait();
-  used_ = liveBytes_ = liveEntries_ = entries_ = indexed_ = 0;
+  used_ = countedBytes_ = liveBytes_ = liveEntries_ = counted_ = indexed_ = 0;
 }
 
 PendingEntry* PendingStore::Find(uint64_t hash, const char* path,
@@ -134,7 +136,14 @@ void PendingStore::Remove(PendingEntry* entry) {
 bool PendingStore::Add(DiffSide side, const DatabaseRecord& record,
                        uint64_t hash, bool indexed) {
   size_t size = EntrySize(record.pathLength);
-  if (entries_ == MostEntries() || bytesSize_ - used_ < size) return false;
+  if (counted_ == MostEntries() || bytesSize_ - countedBytes_ < size) {
+    return false;
+  }
+  if (touched_ - used_ < size && 2 * liveBytes_ <= used_) Squeeze();
+  // Ends: the bytes used are at most those counted.
+  while (touched_ - used_ < size) {
+    touched_ = 2 * touched_ < bytesSize_ ? 2 * touched_ : bytesSize_;
+  }
   if (indexed && 2 * (indexed_ + 1) > activeSlots_) Grow();
   auto* entry = reinterpret_cast<PendingEntry*>(bytes_ + used_);
   *entry = {hash,
@@ -150,9 +159,10 @@ bool PendingStore::Add(DiffSide side, const DatabaseRecord& record,
   memcpy(bytes_ + used_ + sizeof(PendingEntry), record.path, record.pathLength);
   if (indexed) Index(static_cast<uint32_t>(used_), hash);
   used_ += size;
+  countedBytes_ += size;
   liveBytes_ += size;
   ++liveEntries_;
-  ++entries_;
+  ++counted_;
   return true;
 }
 
@@ -160,6 +170,13 @@ bool PendingStore::Compact() {
   if (liveBytes_ > bytesSize_ / 2 || liveEntries_ > MostEntries() / 2) {
     return false;
   }
+  Squeeze();
+  countedBytes_ = used_;
+  counted_ = liveEntries_;
+  return true;
+}
+
+void PendingStore::Squeeze() {
   size_t to = 0;
   for (size_t from = 0; from < used_;) {
     const auto* entry = reinterpret_cast<const PendingEntry*>(bytes_ + from);
@@ -171,9 +188,7 @@ bool PendingStore::Compact() {
     from += size;
   }
   used_ = to;
-  entries_ = liveEntries_;
   Reindex();
-  return true;
 }
 
 void PendingStore::SizeMayWait() {

@@ -112,6 +112,8 @@ class PendingStore {
   void Index(uint32_t offset, uint64_t hash);
   void RemoveSlot(size_t slot);
   void Reindex();
+  // Drops the entries taken out, keeping the order of the others.
+  void Squeeze();
   // Doubles the slots in use when half of them hold entries.
   void Grow();
   // Sizes the MayWait bits to the slots in use, and clears them.
@@ -133,8 +135,16 @@ class PendingStore {
   uint64_t* mayWait_ = nullptr;
   // QuickKey gives kMayWaitBits bits; shifted by this, MayWaitBits().
   unsigned mayWaitShift_ = 0;
+  // The bytes the store holds, dead entries included.
   size_t used_ = 0;
   size_t liveBytes_ = 0;
   size_t liveEntries_ = 0;
-  size_t entries_ = 0;
+  // The store fills as if only Compact dropped dead entries: where the
+  // orders agree, Add drops them sooner, once they are half of the bytes
+  // used, so that the records touch little memory (a page fault a few dozen
+  // of them), while the store still spills after the same records.
+  size_t countedBytes_ = 0;
+  size_t counted_ = 0;
+  // The bytes Add uses before it drops dead entries or doubles this.
+  size_t touched_ = 0;
 };
