@@ -205,3 +205,28 @@ TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
   std::sort(sink.lines.begin(), sink.lines.end());
   EXPECT_EQ(expected, sink.lines);
 }
+
+// Records paired after waiting leave the store's bytes taken until it is
+// full, and only then dropped: the store spills after as many records as it
+// would have without them, so that the same records pair in memory.
+TEST(RecordPairing, SpillsAfterTheRecordsThatFillTheStore) {
+  // Records waited for, added until the store spills: their paths are as
+  // long as those paired first.
+  auto spilledAfter = [](int pairedFirst) {
+    Collect sink;
+    RecordPairing pairing(&sink, false, 1 << 20, 1 << 16);
+    EXPECT_TRUE(pairing.Start());
+    for (int i = 0; i < pairedFirst; ++i) {
+      Item item = {"C:\\paired\\" + std::to_string(100000 + i), 1, 0};
+      EXPECT_TRUE(pairing.Add(kOldSide, RecordOf(item)));
+      EXPECT_TRUE(pairing.Add(kNewSide, RecordOf(item)));
+    }
+    int waited = 0;
+    while (pairing.RunsSpilled() == 0) {
+      Item item = {"C:\\waited\\" + std::to_string(100000 + waited++), 1, 0};
+      EXPECT_TRUE(pairing.Add(kOldSide, RecordOf(item)));
+    }
+    return waited;
+  };
+  EXPECT_EQ(spilledAfter(0), spilledAfter(10000) + 10000);
+}
