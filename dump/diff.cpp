@@ -150,11 +150,13 @@ int Compare(const DumpOptions& options, const MatchPattern* patterns,
       }
       // A side whose record pairs with one waiting is behind: it alone
       // moves on, until the two meet again.
-      uint64_t oldHash;
-      uint64_t newHash;
-      if (pairing->TryPair(kOldSide, old, &oldHash)) {
+      uint64_t oldHash = HashPath(old.path, old.pathLength);
+      uint64_t newHash = HashPath(now.path, now.pathLength);
+      pairing->Prefetch(old, oldHash);
+      pairing->Prefetch(now, newHash);
+      if (pairing->TryPair(kOldSide, old, oldHash)) {
         haveOld = false;
-      } else if (pairing->TryPair(kNewSide, now, &newHash)) {
+      } else if (pairing->TryPair(kNewSide, now, newHash)) {
         haveNew = false;
       } else {
         paired = pairing->AddHashed(kOldSide, old, oldHash) &&

@@ -97,13 +97,21 @@ bool RecordPairing::AddHashed(DiffSide side, const DatabaseRecord& record,
 }
 
 bool RecordPairing::TryPair(DiffSide side, const DatabaseRecord& record,
-                            uint64_t* hash) {
-  *hash = HashPath(record.path, record.pathLength);
-  if (WasSpilled(*hash)) return false;
-  PendingEntry* waiting = store_.Find(*hash, record.path, record.pathLength);
+                            uint64_t hash) {
+  if (WasSpilled(hash)) return false;
+  PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
   if (waiting == nullptr || waiting->side == side) return false;
   Pair(side, record, waiting);
   return true;
+}
+
+void RecordPairing::Prefetch(const DatabaseRecord& record,
+                             uint64_t hash) const {
+  if (spilled_ != nullptr) {
+    size_t bit = static_cast<size_t>(hash >> 40) & (kSpilledBits - 1);
+    __builtin_prefetch(spilled_ + bit / 64);
+  }
+  store_.Prefetch(record.path, record.pathLength, hash);
 }
 
 bool RecordPairing::AddBoth(const DatabaseRecord& old,

@@ -47,10 +47,14 @@ class RecordPairing {
   bool Add(DiffSide side, const DatabaseRecord& record) {
     return AddHashed(side, record, HashPath(record.path, record.pathLength));
   }
-  // The next record of one side, when it pairs with a record of the other
-  // side that waits: passes the pair on and returns true.  Otherwise
-  // nothing is done, and *hash is for AddHashed.
-  bool TryPair(DiffSide side, const DatabaseRecord& record, uint64_t* hash);
+  // The next record of one side, `hash` its path's, when it pairs with a
+  // record of the other side that waits: passes the pair on and returns
+  // true.  Otherwise nothing is done.
+  bool TryPair(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  // Starts loading what TryPair and AddHashed will look at for `record`:
+  // where the orders differ, those are cache misses, and the two sides'
+  // are then waited for together.
+  void Prefetch(const DatabaseRecord& record, uint64_t hash) const;
   // Add, with the hash of the record's path.
   bool AddHashed(DiffSide side, const DatabaseRecord& record, uint64_t hash);
   // The next records of both sides, when their paths are equal: the usual

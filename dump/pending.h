@@ -58,6 +58,12 @@ class PendingStore {
     size_t bit = QuickKey(path, length) >> mayWaitShift_;
     return (mayWait_[bit / 64] >> (bit % 64) & 1) != 0;
   }
+  // Starts loading the MayWait bit and the index slot Find will look at.
+  void Prefetch(const char* path, uint32_t length, uint64_t hash) const {
+    size_t bit = QuickKey(path, length) >> mayWaitShift_;
+    __builtin_prefetch(mayWait_ + bit / 64);
+    __builtin_prefetch(slots_ + Home(hash));
+  }
   // The first indexed entry for `path` that is still waiting (on either
   // side), or null.
   PendingEntry* Find(uint64_t hash, const char* path, uint32_t length);
