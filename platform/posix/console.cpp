@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/posix/internal.h"
 #include "platform/posix/key_sequences.h"
 
 namespace platform {
@@ -134,14 +135,8 @@ int ReadKey() {
 
 bool WriteToConsole(const char* text, uint32_t length) {
   if (!OpenTerminal()) return false;
-  uint32_t done = 0;
-  while (done < length) {
-    ssize_t got = write(gTerminal, text + done, length - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<uint32_t>(got);
-  }
-  return true;
+  uint32_t written;
+  return WriteToFile(posix::HandleOf(gTerminal), text, length, &written);
 }
 
 }  // namespace platform
