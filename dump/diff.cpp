@@ -148,21 +148,11 @@ int Compare(const DumpOptions& options, const MatchPattern* patterns,
         haveOld = haveNew = false;
         continue;
       }
-      // A side whose record pairs with one waiting is behind: it alone
-      // moves on, until the two meet again.
-      uint64_t oldHash = HashPath(old.path, old.pathLength);
-      uint64_t newHash = HashPath(now.path, now.pathLength);
-      pairing->Prefetch(old, oldHash);
-      pairing->Prefetch(now, newHash);
-      if (pairing->TryPair(kOldSide, old, oldHash)) {
-        haveOld = false;
-      } else if (pairing->TryPair(kNewSide, now, newHash)) {
-        haveNew = false;
-      } else {
-        paired = pairing->AddHashed(kOldSide, old, oldHash) &&
-                 pairing->AddHashed(kNewSide, now, newHash);
-        haveOld = haveNew = false;
-      }
+      bool tookOld = false;
+      bool tookNew = false;
+      paired = pairing->AddApart(old, now, &tookOld, &tookNew);
+      haveOld = !tookOld;
+      haveNew = !tookNew;
       continue;
     }
     paired =

@@ -1,282 +1,184 @@
 #include "dump/pairing.h"
 
-#include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "support/memory.h"
 
 namespace {
 
-// A bit a path hash, for the paths spilled to disk: at a few per cent of
-// them set, most paths never spilled are told so.
-constexpr size_t kSpilledBits = size_t{1} << 24;
+// A bit a path hash, for the paths put in partitions: at a few per cent of
+// them set, most paths not there are told so.
+constexpr size_t kPartitionedBits = size_t{1} << 21;
 
-// The waiting records of one side, in path order, from memory.
-class WaitingCursor : public RecordCursor {
- public:
-  WaitingCursor(const PendingStore& store, const uint32_t* offsets,
-                size_t count)
-      : store_(store), offsets_(offsets), count_(count) {}
-  bool Next() override {
-    if (next_ == count_) return false;
-    record_ = store_.At(offsets_[next_++])->Record();
-    return true;
-  }
-
- private:
-  const PendingStore& store_;
-  const uint32_t* offsets_;
-  size_t count_;
-  size_t next_ = 0;
-};
+size_t PathBit(uint64_t hash) {
+  return static_cast<size_t>(hash >> 40) & (kPartitionedBits - 1);
+}
 
 }  // namespace
 
 RecordPairing::~RecordPairing() {
-  memory::Release(offsets_);
-  memory::Release(spilled_);
-  memory::Release(runs_[0]);
-  memory::Release(runs_[1]);
+  memory::Release(partitionedPaths_[0]);
+  memory::Release(partitionedPaths_[1]);
 }
 
 bool RecordPairing::Start() {
-  offsets_ = static_cast<uint32_t*>(
-      memory::Allocate(store_.MostEntries() * sizeof(uint32_t)));
-  if (offsets_ == nullptr || !store_.Start()) return Failed(kDiffNoMemory);
+  if (!store_.Start()) return Failed(kDiffNoMemory);
+  if (!leftovers_.Start()) return Failed(leftovers_.Fault());
   return true;
 }
 
 void RecordPairing::Compare(const DatabaseRecord& old,
                             const DatabaseRecord& now) {
-  if (old.size != now.size || old.lastWrite != now.lastWrite ||
-      old.creation != now.creation ||
-      (compareAccess_ && old.lastAccess != now.lastAccess)) {
-    sink_->Changed(old, now);
-  }
+  if (RecordsDiffer(old, now, compareAccess_)) sink_->Changed(old, now);
 }
 
-bool RecordPairing::WasSpilled(uint64_t hash) const {
-  if (spilled_ == nullptr) return false;
-  size_t bit = static_cast<size_t>(hash >> 40) & (kSpilledBits - 1);
-  return (spilled_[bit / 64] >> (bit % 64) & 1) != 0;
-}
-
-bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
-                         uint64_t hash, bool indexed) {
-  if (store_.Add(side, record, hash, indexed)) return true;
-  if (!store_.Compact()) {
-    if (!Spill()) return false;
-    // Its path may have gone to disk just now: its copies pair there.
-    indexed = indexed && !WasSpilled(hash);
-  }
-  if (store_.Add(side, record, hash, indexed)) return true;
-  return Failed(kDiffNoMemory);
-}
-
-void RecordPairing::Pair(DiffSide side, const DatabaseRecord& record,
-                         PendingEntry* waiting) {
+bool RecordPairing::TryPair(DiffSide side, const DatabaseRecord& record,
+                            uint64_t hash) {
+  PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
+  // Copies of a path wait on one side only: the first is the earliest.
+  if (waiting == nullptr || waiting->side == side) return false;
   if (side == kNewSide) {
     Compare(waiting->Record(), record);
   } else {
     Compare(record, waiting->Record());
   }
   store_.Remove(waiting);
+  return true;
+}
+
+bool RecordPairing::Wait(DiffSide side, const DatabaseRecord& record,
+                         uint64_t hash) {
+  if (store_.Add(side, record, hash, true)) return true;
+  if (store_.Compact() && store_.Add(side, record, hash, true)) return true;
+  // So many wait that the orders differ.
+  return Partition() && ToPartition(side, record, hash);
 }
 
 bool RecordPairing::AddHashed(DiffSide side, const DatabaseRecord& record,
                               uint64_t hash) {
-  if (WasSpilled(hash)) return Keep(side, record, hash, false);
-  PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
-  // Copies of a path wait on one side only: the first is the earliest.
-  if (waiting == nullptr || waiting->side == side) {
-    return Keep(side, record, hash, true);
-  }
-  Pair(side, record, waiting);
-  return true;
-}
-
-bool RecordPairing::TryPair(DiffSide side, const DatabaseRecord& record,
-                            uint64_t hash) {
-  if (WasSpilled(hash)) return false;
-  PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
-  if (waiting == nullptr || waiting->side == side) return false;
-  Pair(side, record, waiting);
-  return true;
-}
-
-void RecordPairing::Prefetch(const DatabaseRecord& record,
-                             uint64_t hash) const {
-  if (spilled_ != nullptr) {
-    size_t bit = static_cast<size_t>(hash >> 40) & (kSpilledBits - 1);
-    __builtin_prefetch(spilled_ + bit / 64);
-  }
-  store_.Prefetch(record.path, record.pathLength, hash);
+  if (partitioned_) return ToPartition(side, record, hash);
+  return TryPair(side, record, hash) || Wait(side, record, hash);
 }
 
 bool RecordPairing::AddBoth(const DatabaseRecord& old,
                             const DatabaseRecord& now) {
-  // Most paths wait for nothing, which one bit tells without the hash.
-  if ((store_.Waiting() == 0 || !store_.MayWait(old.path, old.pathLength)) &&
-      spilled_ == nullptr) {
-    Compare(old, now);
-    return true;
+  if (!partitioned_) {
+    // Most paths wait for nothing, which one bit tells without the hash.
+    if (store_.Waiting() == 0 || !store_.MayWait(old.path, old.pathLength)) {
+      Compare(old, now);
+      return true;
+    }
+    uint64_t hash = HashPath(old.path, old.pathLength);
+    if (store_.Find(hash, old.path, old.pathLength) == nullptr) {
+      Compare(old, now);
+      return true;
+    }
+    return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
   }
   uint64_t hash = HashPath(old.path, old.pathLength);
-  if (!WasSpilled(hash) &&
-      store_.Find(hash, old.path, old.pathLength) == nullptr) {
+  if (!Partitioned(kOldSide, hash) && !Partitioned(kNewSide, hash)) {
     Compare(old, now);
     return true;
   }
-  return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
+  return ToPartition(kOldSide, old, hash) && ToPartition(kNewSide, now, hash);
 }
 
-bool RecordPairing::SortedOffsets(DiffSide side, uint32_t* offsets,
-                                  size_t* count) {
-  *count = store_.Collect(side, offsets);
-  const PendingStore& store = store_;
-  // Copies of a path keep the order they came in.
-  std::sort(offsets, offsets + *count, [&store](uint32_t a, uint32_t b) {
-    const PendingEntry* x = store.At(a);
-    const PendingEntry* y = store.At(b);
-    int order =
-        ComparePaths(x->Path(), x->pathLength, y->Path(), y->pathLength);
-    return order < 0 || (order == 0 && a < b);
+bool RecordPairing::AddApart(const DatabaseRecord& old,
+                             const DatabaseRecord& now, bool* tookOld,
+                             bool* tookNew) {
+  uint64_t oldHash = HashPath(old.path, old.pathLength);
+  uint64_t newHash = HashPath(now.path, now.pathLength);
+  *tookOld = *tookNew = true;
+  if (!partitioned_) {
+    // Where the orders differ, what each side's record looks at is a cache
+    // miss: the two are waited for together.
+    store_.Prefetch(old.path, old.pathLength, oldHash);
+    store_.Prefetch(now.path, now.pathLength, newHash);
+    if (TryPair(kOldSide, old, oldHash)) {
+      *tookNew = false;
+      return true;
+    }
+    if (TryPair(kNewSide, now, newHash)) {
+      *tookOld = false;
+      return true;
+    }
+    // The two paths differ: neither pairs with the other.
+    return Wait(kOldSide, old, oldHash) &&
+           (partitioned_ ? ToPartition(kNewSide, now, newHash)
+                         : Wait(kNewSide, now, newHash));
+  }
+  __builtin_prefetch(partitionedPaths_[kNewSide] + PathBit(oldHash) / 64);
+  __builtin_prefetch(partitionedPaths_[kOldSide] + PathBit(newHash) / 64);
+  if (Partitioned(kNewSide, oldHash)) {
+    *tookNew = false;
+    return ToPartition(kOldSide, old, oldHash);
+  }
+  if (Partitioned(kOldSide, newHash)) {
+    *tookOld = false;
+    return ToPartition(kNewSide, now, newHash);
+  }
+  return ToPartition(kOldSide, old, oldHash) &&
+         ToPartition(kNewSide, now, newHash);
+}
+
+bool RecordPairing::Partitioned(DiffSide side, uint64_t hash) const {
+  size_t bit = PathBit(hash);
+  return (partitionedPaths_[side][bit / 64] >> (bit % 64) & 1) != 0;
+}
+
+bool RecordPairing::ToPartition(DiffSide side, const DatabaseRecord& record,
+                                uint64_t hash) {
+  size_t bit = PathBit(hash);
+  partitionedPaths_[side][bit / 64] |= uint64_t{1} << (bit % 64);
+  if (!partitions_.Put(side, record, hash)) return Failed(partitions_.Fault());
+  return true;
+}
+
+bool RecordPairing::Partition() {
+  for (uint64_t*& bits : partitionedPaths_) {
+    bits = static_cast<uint64_t*>(memory::Allocate(kPartitionedBits / 8));
+    if (bits == nullptr) return Failed(kDiffNoMemory);
+    memset(bits, 0, kPartitionedBits / 8);
+  }
+  if (!partitions_.Start()) return Failed(partitions_.Fault());
+  partitioned_ = true;
+  // What waits goes first, each side's in the order it came.
+  bool put = store_.EachWaiting([this](const PendingEntry& entry) {
+    return ToPartition(static_cast<DiffSide>(entry.side), entry.Record(),
+                       entry.hash);
   });
+  if (!put) return false;
+  // The partitions' buffers take the memory the store gives back.
+  store_.Release();
   return true;
 }
 
-bool RecordPairing::AddRun(DiffSide side, const Run& run) {
-  if (runCount_[side] == runRoom_[side]) {
-    size_t room = runRoom_[side] == 0 ? 16 : 2 * runRoom_[side];
-    auto* runs = static_cast<Run*>(memory::Allocate(room * sizeof(Run)));
-    if (runs == nullptr) return Failed(kDiffNoMemory);
-    if (runCount_[side] > 0) {
-      memcpy(runs, runs_[side], runCount_[side] * sizeof(Run));
-    }
-    memory::Release(runs_[side]);
-    runs_[side] = runs;
-    runRoom_[side] = room;
-  }
-  runs_[side][runCount_[side]++] = run;
-  ++runsSpilled_;
-  return true;
+bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
+                         uint64_t hash) {
+  if (leftovers_.Keep(side, record, hash)) return true;
+  return Failed(leftovers_.Fault());
 }
 
-bool RecordPairing::Spill() {
-  if (spilled_ == nullptr) {
-    spilled_ = static_cast<uint64_t*>(memory::Allocate(kSpilledBits / 8));
-    if (spilled_ == nullptr) return Failed(kDiffNoMemory);
-    memset(spilled_, 0, kSpilledBits / 8);
+bool RecordPairing::JoinPartitions() {
+  if (!partitions_.Finish()) return Failed(partitions_.Fault());
+  for (uint64_t*& bits : partitionedPaths_) {
+    memory::Release(bits);
+    bits = nullptr;
   }
-  for (DiffSide side : {kOldSide, kNewSide}) {
-    size_t count = 0;
-    SortedOffsets(side, offsets_, &count);
-    if (count == 0) continue;
-    if (!file_.Begin()) return Failed(file_.Fault());
-    for (size_t i = 0; i < count; ++i) {
-      const PendingEntry* entry = store_.At(offsets_[i]);
-      if (!file_.Put(entry->Record())) return Failed(file_.Fault());
-      size_t bit = static_cast<size_t>(entry->hash >> 40) & (kSpilledBits - 1);
-      spilled_[bit / 64] |= uint64_t{1} << (bit % 64);
+  // The store takes what is left over, to be sorted.
+  if (!store_.Start() || !join_.Start()) return Failed(kDiffNoMemory);
+  for (size_t partition = 0; partition < partitions_.Partitions();
+       ++partition) {
+    if (!join_.Join(partitions_, partition, compareAccess_, this)) {
+      return fault_ != kDiffFine ? false : Failed(join_.Fault());
     }
-    Run run;
-    if (!file_.End(&run)) return Failed(file_.Fault());
-    if (!AddRun(side, run)) return false;
   }
-  store_.Clear();
+  join_.Release();
   return true;
-}
-
-// Each pass merges runs that stand side by side, kFanIn at a time from the
-// earliest, and only as many as it takes to leave kFanIn: a record is
-// written again once a pass, not once a merge, and a merged run takes the
-// place of its runs, so that copies of a path keep their order.
-bool RecordPairing::Reduce(DiffSide side) {
-  Run* runs = runs_[side];
-  while (runCount_[side] > kFanIn) {
-    size_t count = runCount_[side];
-    size_t kept = 0;
-    size_t at = 0;
-    while (kept + (count - at) > kFanIn) {
-      // Runs merged into one leave that many less one; a pass that cannot
-      // leave kFanIn merges every run once, and the next pass goes on.
-      size_t group =
-          std::min({kept + (count - at) - kFanIn + 1, count - at, kFanIn});
-      if (group < 2) break;
-      Run merged;
-      if (!file_.Merge(runs + at, group, &merged)) {
-        return Failed(file_.Fault());
-      }
-      runs[kept++] = merged;
-      at += group;
-    }
-    memmove(runs + kept, runs + at, (count - at) * sizeof(Run));
-    runCount_[side] = kept + (count - at);
-  }
-  return true;
-}
-
-bool RecordPairing::Join(MergedStream* old, MergedStream* now) {
-  bool read = true;
-  while (read && old->Valid() && now->Valid()) {
-    const DatabaseRecord& o = old->Top();
-    const DatabaseRecord& n = now->Top();
-    int order = ComparePaths(o.path, o.pathLength, n.path, n.pathLength);
-    if (order < 0) {
-      sink_->Removed(o);
-      read = old->Advance();
-    } else if (order > 0) {
-      sink_->Added(n);
-      read = now->Advance();
-    } else {
-      Compare(o, n);
-      read = old->Advance() && now->Advance();
-    }
-  }
-  while (read && old->Valid()) {
-    sink_->Removed(old->Top());
-    read = old->Advance();
-  }
-  while (read && now->Valid()) {
-    sink_->Added(now->Top());
-    read = now->Advance();
-  }
-  if (read) return true;
-  return Failed(old->Fault() != kDiffFine ? old->Fault() : now->Fault());
 }
 
 bool RecordPairing::Finish() {
-  MergedStream streams[2];
-  if (spilled_ == nullptr) {
-    // Nothing on disk: what waits is merged in memory.
-    size_t oldCount = 0;
-    size_t newCount = 0;
-    SortedOffsets(kOldSide, offsets_, &oldCount);
-    SortedOffsets(kNewSide, offsets_ + oldCount, &newCount);
-    WaitingCursor oldWaiting(store_, offsets_, oldCount);
-    WaitingCursor newWaiting(store_, offsets_ + oldCount, newCount);
-    RecordCursor* cursors[2] = {&oldWaiting, &newWaiting};
-    streams[0].Start(cursors, 1);
-    streams[1].Start(cursors + 1, 1);
-    return Join(&streams[0], &streams[1]);
-  }
-  if (!Spill()) return false;
-  // The merge needs the memory that waiting took.
-  store_.Release();
-  memory::Release(offsets_);
-  memory::Release(spilled_);
-  offsets_ = nullptr;
-  spilled_ = nullptr;
-  if (!Reduce(kOldSide) || !Reduce(kNewSide)) return false;
-  RunCursors cursors[2];
-  for (DiffSide side : {kOldSide, kNewSide}) {
-    if (!cursors[side].Open(file_.File(), runs_[side], runCount_[side])) {
-      return Failed(kDiffNoMemory);
-    }
-    if (!streams[side].Start(cursors[side].Cursors(), cursors[side].Count())) {
-      return Failed(streams[side].Fault());
-    }
-  }
-  return Join(&streams[0], &streams[1]);
+  if (partitioned_ && !JoinPartitions()) return false;
+  if (leftovers_.Finish()) return true;
+  return Failed(leftovers_.Fault());
 }

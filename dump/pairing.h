@@ -1,85 +1,94 @@
 // Pairs the records of two databases by path, byte for byte, whatever
-// their order, in bounded memory: a record waits in memory for its partner
-// from the other database, and when too many wait, they go to sorted runs
-// on disk, merged by path at the end.  Where the two orders agree, few
-// records wait and nothing goes to disk.
+// their order, in bounded memory.  A record waits in memory for its partner
+// from the other database; where the two orders agree, few records wait and
+// nothing goes to disk.  Once too many wait, the orders differ: the records
+// go from then on to partitions of a scratch file by their path's hash, save
+// where both sides' next records have one path no copy of which went there
+// before, and each partition is paired in memory at the end.  What is left
+// over, the records without a partner and the pairs that differ, is sorted
+// by path (through sorted runs on disk when there is much) and passed on in
+// that order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "database/reader.h"
+#include "dump/leftovers.h"
+#include "dump/partition_join.h"
+#include "dump/partitions.h"
 #include "dump/pending.h"
-#include "dump/runs.h"
 
-// Receives the differences.
-class DiffSink {
- public:
-  virtual ~DiffSink() = default;
-  virtual void Added(const DatabaseRecord& record) = 0;
-  virtual void Removed(const DatabaseRecord& record) = 0;
-  virtual void Changed(const DatabaseRecord& old,
-                       const DatabaseRecord& now) = 0;
+// The memory a comparison takes; tests take less.
+struct PairingMemory {
+  // The records waiting in memory, and the slots of their index.
+  size_t storeBytes = PendingStore::kBytes;
+  size_t storeSlots = PendingStore::kSlots;
+  // The partitions of each side, and the buffer each is written through.
+  size_t partitions = 16;
+  size_t chunkBytes = 256 << 10;
+  // A partition's OLD side, paired in memory.
+  size_t joinBytes = 8 << 20;
 };
 
-class RecordPairing {
+class RecordPairing : private Survivors {
  public:
-  // Runs merged at once; more are merged into fewer first.
-  static constexpr size_t kFanIn = 32;
-
   // A pair is changed when its size, last-write or creation time differs,
-  // and with `compareAccess` its last-access time.  `storeBytes` and
-  // `storeSlots` size the memory records wait in (tests take less).
+  // and with `compareAccess` its last-access time.
   RecordPairing(DiffSink* sink, bool compareAccess,
-                size_t storeBytes = PendingStore::kBytes,
-                size_t storeSlots = PendingStore::kSlots)
+                const PairingMemory& memory = PairingMemory())
       : sink_(sink),
         compareAccess_(compareAccess),
-        store_(storeBytes, storeSlots) {}
-  ~RecordPairing();
+        memory_(memory),
+        store_(memory.storeBytes, memory.storeSlots),
+        partitions_(memory.partitions, memory.chunkBytes),
+        leftovers_(&store_, sink, compareAccess) {}
+  ~RecordPairing() override;
   RecordPairing(const RecordPairing&) = delete;
   RecordPairing& operator=(const RecordPairing&) = delete;
 
   // Takes the memory.  False on a fault (see Fault()).
   bool Start();
-  // The next record of one side.  A pair found is passed on at once; a
-  // record without one waits.  False on a fault.
+  // The next record of one side, the other side having ended.  False on a
+  // fault.
   bool Add(DiffSide side, const DatabaseRecord& record) {
     return AddHashed(side, record, HashPath(record.path, record.pathLength));
   }
-  // The next record of one side, `hash` its path's, when it pairs with a
-  // record of the other side that waits: passes the pair on and returns
-  // true.  Otherwise nothing is done.
-  bool TryPair(DiffSide side, const DatabaseRecord& record, uint64_t hash);
-  // Starts loading what TryPair and AddHashed will look at for `record`:
-  // where the orders differ, those are cache misses, and the two sides'
-  // are then waited for together.
-  void Prefetch(const DatabaseRecord& record, uint64_t hash) const;
-  // Add, with the hash of the record's path.
-  bool AddHashed(DiffSide side, const DatabaseRecord& record, uint64_t hash);
   // The next records of both sides, when their paths are equal: the usual
   // case, paired without a copy unless earlier copies of the path wait.
   bool AddBoth(const DatabaseRecord& old, const DatabaseRecord& now);
-  // Both sides ended: pairs what waits, in path order, and passes on the
-  // rest as added or removed.  False on a fault.
+  // The next records of both sides, when their paths differ.  A side whose
+  // record's partner came before is behind: it alone moves on, until the
+  // two meet again.  *tookOld and *tookNew say which records were taken.
+  // False on a fault.
+  bool AddApart(const DatabaseRecord& old, const DatabaseRecord& now,
+                bool* tookOld, bool* tookNew);
+  // Both sides ended: pairs what waits, and passes on the rest as added or
+  // removed.  False on a fault.
   bool Finish();
   DiffFault Fault() const { return fault_; }
-  // Runs of waiting records written to disk so far.
-  size_t RunsSpilled() const { return runsSpilled_; }
-  // Bytes written to the scratch file so far.
-  uint64_t ScratchBytes() const { return file_.Size(); }
+  // Whether records went to partitions on disk.
+  bool Partitioned() const { return partitioned_; }
+  // Partitions whose OLD side did not fit in memory.
+  size_t PartitionsOverflowed() const { return join_.Overflowed(); }
+  // Sorted runs of records left over written to disk so far.
+  size_t RunsSpilled() const { return leftovers_.RunsSpilled(); }
+  // Bytes written to scratch files so far.
+  uint64_t ScratchBytes() const {
+    return leftovers_.ScratchBytes() + partitions_.Size();
+  }
 
  private:
   void Compare(const DatabaseRecord& old, const DatabaseRecord& now);
-  bool Keep(DiffSide side, const DatabaseRecord& record, uint64_t hash,
-            bool indexed);
-  void Pair(DiffSide side, const DatabaseRecord& record, PendingEntry* waiting);
-  bool WasSpilled(uint64_t hash) const;
-  bool Spill();
-  bool SortedOffsets(DiffSide side, uint32_t* offsets, size_t* count);
-  bool AddRun(DiffSide side, const Run& run);
-  bool Reduce(DiffSide side);
-  bool Join(MergedStream* old, MergedStream* now);
+  bool AddHashed(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  bool TryPair(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  bool Wait(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  bool Partition();
+  bool ToPartition(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  bool Partitioned(DiffSide side, uint64_t hash) const;
+  bool Keep(DiffSide side, const DatabaseRecord& record,
+            uint64_t hash) override;
+  bool JoinPartitions();
   bool Failed(DiffFault fault) {
     fault_ = fault;
     return false;
@@ -87,15 +96,16 @@ class RecordPairing {
 
   DiffSink* sink_;
   bool compareAccess_;
+  PairingMemory memory_;
+  // Records waiting for their partner while reading; at the end, those
+  // left over, sorted.
   PendingStore store_;
-  uint32_t* offsets_ = nullptr;
-  // A bit a path hash of the records spilled to disk: their paths pair
-  // there, so that copies of a path pair in order.
-  uint64_t* spilled_ = nullptr;
-  RunFile file_;
-  Run* runs_[2] = {nullptr, nullptr};
-  size_t runCount_[2] = {0, 0};
-  size_t runRoom_[2] = {0, 0};
-  size_t runsSpilled_ = 0;
+  bool partitioned_ = false;
+  PartitionFile partitions_;
+  // A bit a path hash for each side, of the paths put in partitions: their
+  // copies on either side go there too, so that they pair in order.
+  uint64_t* partitionedPaths_[2] = {nullptr, nullptr};
+  PartitionJoin join_{memory_.joinBytes};
+  SortedLeftovers leftovers_;
   DiffFault fault_ = kDiffFine;
 };

@@ -9,10 +9,6 @@ namespace {
 constexpr size_t kFirstSlots = 1 << 12;
 constexpr size_t kFirstBytes = 1 << 18;
 
-size_t EntrySize(uint32_t pathLength) {
-  return (sizeof(PendingEntry) + pathLength + 7) & ~size_t{7};
-}
-
 uint64_t Mix(uint64_t value) {
   value ^= value >> 32;
   value *= 0xD6E8FEB86659FD93ull;
@@ -24,16 +20,30 @@ uint64_t Mix(uint64_t value) {
 
 uint64_t HashPath(const char* path, size_t length) {
   uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
-  while (length >= 8) {
+  const char* end = path + length;
+  while (end - path > 8) {
     uint64_t word;
     memcpy(&word, path, 8);
     hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
     hash ^= hash >> 29;
     path += 8;
-    length -= 8;
   }
+  // The last 1 to 8 bytes, read whole words at a time: bytes put together
+  // one by one would be read back before the processor had stored them.
   uint64_t last = 0;
-  memcpy(&last, path, length);
+  if (length >= 8) {
+    memcpy(&last, end - 8, 8);
+  } else if (length >= 4) {
+    uint32_t head;
+    uint32_t tail;
+    memcpy(&head, path, 4);
+    memcpy(&tail, end - 4, 4);
+    last = uint64_t{head} << 32 | tail;
+  } else if (length > 0) {
+    last = static_cast<uint8_t>(path[0]) |
+           static_cast<uint64_t>(static_cast<uint8_t>(path[length / 2])) << 8 |
+           static_cast<uint64_t>(static_cast<uint8_t>(end[-1])) << 16;
+  }
   return Mix((hash ^ last) * 0xC4CEB9FE1A85EC53ull);
 }
 
@@ -129,13 +139,13 @@ void PendingStore::Remove(PendingEntry* entry) {
     --indexed_;
   }
   entry->live = 0;
-  liveBytes_ -= EntrySize(entry->pathLength);
+  liveBytes_ -= PendingEntry::SizeOf(entry->pathLength);
   --liveEntries_;
 }
 
 bool PendingStore::Add(DiffSide side, const DatabaseRecord& record,
                        uint64_t hash, bool indexed) {
-  size_t size = EntrySize(record.pathLength);
+  size_t size = PendingEntry::SizeOf(record.pathLength);
   if (counted_ == MostEntries() || bytesSize_ - countedBytes_ < size) {
     return false;
   }
@@ -180,7 +190,7 @@ void PendingStore::Squeeze() {
   size_t to = 0;
   for (size_t from = 0; from < used_;) {
     const auto* entry = reinterpret_cast<const PendingEntry*>(bytes_ + from);
-    size_t size = EntrySize(entry->pathLength);
+    size_t size = PendingEntry::SizeOf(entry->pathLength);
     if (entry->live) {
       memmove(bytes_ + to, bytes_ + from, size);
       to += size;
@@ -212,7 +222,7 @@ void PendingStore::Reindex() {
     if (entry->live && entry->indexed) {
       Index(static_cast<uint32_t>(at), entry->hash);
     }
-    at += EntrySize(entry->pathLength);
+    at += PendingEntry::SizeOf(entry->pathLength);
   }
 }
 
@@ -223,7 +233,7 @@ size_t PendingStore::Collect(DiffSide side, uint32_t* offsets) const {
     if (entry->live && entry->side == side) {
       offsets[count++] = static_cast<uint32_t>(at);
     }
-    at += EntrySize(entry->pathLength);
+    at += PendingEntry::SizeOf(entry->pathLength);
   }
   return count;
 }

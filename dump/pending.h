@@ -29,11 +29,25 @@ struct PendingEntry {
   uint8_t live;
   uint8_t unused;
 
+  // The bytes an entry with a path this long takes, a multiple of 8 so
+  // that entries laid end to end stay aligned.
+  static size_t SizeOf(uint32_t pathLength) {
+    return (sizeof(PendingEntry) + pathLength + 7) & ~size_t{7};
+  }
   const char* Path() const { return reinterpret_cast<const char*>(this + 1); }
   DatabaseRecord Record() const {
     return {Path(), pathLength, lastWrite, creation, lastAccess, size};
   }
 };
+
+// Whether two records of one path differ: in size, last-write or creation
+// time, and with `compareAccess` in last-access time.
+inline bool RecordsDiffer(const DatabaseRecord& old, const DatabaseRecord& now,
+                          bool compareAccess) {
+  return old.size != now.size || old.lastWrite != now.lastWrite ||
+         old.creation != now.creation ||
+         (compareAccess && old.lastAccess != now.lastAccess);
+}
 
 class PendingStore {
  public:
@@ -82,6 +96,17 @@ class PendingStore {
   size_t Collect(DiffSide side, uint32_t* offsets) const;
   const PendingEntry* At(uint32_t offset) const {
     return reinterpret_cast<const PendingEntry*>(bytes_ + offset);
+  }
+  // Calls `visit` with each waiting entry, in the order they came, until it
+  // returns false; false then.
+  template <typename Visit>
+  bool EachWaiting(Visit visit) const {
+    for (size_t at = 0; at < used_;) {
+      const PendingEntry* entry = At(static_cast<uint32_t>(at));
+      if (entry->live && !visit(*entry)) return false;
+      at += PendingEntry::SizeOf(entry->pathLength);
+    }
+    return true;
   }
   // Drops every entry.
   void Clear();

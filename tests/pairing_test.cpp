@@ -76,14 +76,19 @@ std::vector<std::string> Expected(const std::vector<Item>& old,
   return lines;
 }
 
-// Feeds both sides a record each in turn, pairing equal heads together, as
-// kavelo-dump reads them.
+struct Outcome {
+  bool partitioned = false;
+  size_t overflowed = 0;
+  size_t runs = 0;
+  uint64_t scratch = 0;
+};
+
+// Feeds both sides their next records, as kavelo-dump reads them.
 std::vector<std::string> Paired(const std::vector<Item>& old,
-                                const std::vector<Item>& now, size_t storeBytes,
-                                size_t storeSlots, size_t* runs,
-                                uint64_t* scratch) {
+                                const std::vector<Item>& now,
+                                const PairingMemory& memory, Outcome* outcome) {
   Collect sink;
-  RecordPairing pairing(&sink, false, storeBytes, storeSlots);
+  RecordPairing pairing(&sink, false, memory);
   EXPECT_TRUE(pairing.Start());
   size_t o = 0;
   size_t n = 0;
@@ -91,7 +96,14 @@ std::vector<std::string> Paired(const std::vector<Item>& old,
     bool ok;
     if (o < old.size() && n < now.size() && old[o].path == now[n].path) {
       ok = pairing.AddBoth(RecordOf(old[o++]), RecordOf(now[n++]));
-    } else if (o < old.size() && (n == now.size() || o <= n)) {
+    } else if (o < old.size() && n < now.size()) {
+      bool tookOld = false;
+      bool tookNew = false;
+      ok = pairing.AddApart(RecordOf(old[o]), RecordOf(now[n]), &tookOld,
+                            &tookNew);
+      o += tookOld;
+      n += tookNew;
+    } else if (o < old.size()) {
       ok = pairing.Add(kOldSide, RecordOf(old[o++]));
     } else {
       ok = pairing.Add(kNewSide, RecordOf(now[n++]));
@@ -99,8 +111,8 @@ std::vector<std::string> Paired(const std::vector<Item>& old,
     EXPECT_TRUE(ok);
   }
   EXPECT_TRUE(pairing.Finish()) << pairing.Fault();
-  *runs = pairing.RunsSpilled();
-  *scratch = pairing.ScratchBytes();
+  *outcome = {pairing.Partitioned(), pairing.PartitionsOverflowed(),
+              pairing.RunsSpilled(), pairing.ScratchBytes()};
   std::sort(sink.lines.begin(), sink.lines.end());
   return sink.lines;
 }
@@ -138,40 +150,54 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
       copiesInOrder.begin(), copiesInOrder.end(),
       [](const Item& a, const Item& b) { return a.path < b.path; });
   std::reverse(copiesInOrder.begin(), copiesInOrder.end());
+  // No path in common: everything is left over to be sorted.
+  std::vector<Item> renamed = shuffled;
+  for (Item& item : renamed) item.path += ".moved";
   struct Memory {
-    size_t bytes;
-    size_t slots;
-    // Where the orders differ, more runs than this.
+    PairingMemory memory;
+    // Where the orders differ, partitions whose OLD side does not fit.
+    bool overflows;
+    // Where no path pairs, more runs than this.
     size_t leastRuns;
-    // The most times a record goes to disk: when spilled, and once a pass
-    // of merges.
+    // The most times a record goes to disk: to its partition, and to runs
+    // once a pass of merges.
     uint64_t mostWrites;
   };
   const Memory memories[] = {
-      {PendingStore::kBytes, PendingStore::kSlots, 0, 0},
-      // A few dozen records at a time: more runs than are merged at once.
-      {4096, 128, 2 * RecordPairing::kFanIn, 2},
-      // A few at a time: so many runs that merging them takes two passes.
-      {512, 8, 2 * RecordPairing::kFanIn * RecordPairing::kFanIn, 3},
+      {{}, false, 0, 1},
+      // A few dozen records wait, in chunks smaller than most of them:
+      // more runs than are merged at once.
+      {{4096, 128, 8, 64, 1 << 20}, false, 2 * SortedLeftovers::kFanIn, 3},
+      // A few at a time, and partitions that do not fit: so many runs that
+      // merging them takes two passes.
+      {{512, 8, 4, 64, 512},
+       true,
+       2 * SortedLeftovers::kFanIn * SortedLeftovers::kFanIn,
+       4},
   };
-  // A record in a run: 20 bytes, then its path.
-  uint64_t recordBytes = 0;
-  for (const Item& item : old) recordBytes += 20 + item.path.size();
-  for (const Item& item : same) recordBytes += 20 + item.path.size();
-  for (const std::vector<Item>* now : {&same, &shuffled, &copiesInOrder}) {
+  for (const std::vector<Item>* now :
+       {&same, &shuffled, &copiesInOrder, &renamed}) {
     std::vector<Item> reversedOld(old.rbegin(), old.rend());
     for (const std::vector<Item>* from : {&old, &reversedOld}) {
       std::vector<std::string> expected = Expected(*from, *now);
+      // A record at most: its entry in a partition, 40 bytes and its path.
+      uint64_t recordBytes = 0;
+      for (const auto* side : {from, now}) {
+        for (const Item& item : *side) recordBytes += 40 + item.path.size();
+      }
       for (const Memory& memory : memories) {
-        size_t runs = 0;
-        uint64_t scratch = 0;
-        EXPECT_EQ(expected, Paired(*from, *now, memory.bytes, memory.slots,
-                                   &runs, &scratch));
-        EXPECT_LE(scratch, memory.mostWrites * recordBytes);
-        if (memory.leastRuns != 0 && now != &same) {
-          EXPECT_GT(runs, memory.leastRuns);
-        } else if (memory.leastRuns == 0 && now == &same && from == &old) {
-          EXPECT_EQ(0u, runs);  // orders that agree: nothing on disk
+        Outcome outcome;
+        EXPECT_EQ(expected, Paired(*from, *now, memory.memory, &outcome));
+        EXPECT_LE(outcome.scratch, memory.mostWrites * recordBytes);
+        if (memory.memory.storeBytes == PendingStore::kBytes) {
+          // Orders that agree, or all records in memory: nothing on disk.
+          EXPECT_EQ(0u, outcome.scratch);
+        } else if (now != &same) {
+          EXPECT_TRUE(outcome.partitioned);
+          EXPECT_EQ(memory.overflows, outcome.overflowed > 0);
+        }
+        if (now == &renamed && memory.leastRuns != 0) {
+          EXPECT_GT(outcome.runs, memory.leastRuns);
         }
       }
     }
@@ -183,7 +209,7 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
 // buffers a run is written and read through comes back whole.
 TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
   Collect sink;
-  RecordPairing pairing(&sink, false, 1 << 20, 64);
+  RecordPairing pairing(&sink, false, {1 << 20, 64});
   ASSERT_TRUE(pairing.Start());
   const Item twice[] = {{"C:\\twice", 1, 1}, {"C:\\twice", 1, 2}};
   const Item longOld = {"C:\\" + std::string(300000, 'l'), 1, 1};
@@ -193,7 +219,7 @@ TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
   ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(longOld)));
   std::vector<std::string> expected = {"removed C:\\twice 2",
                                        "changed " + longOld.path + " 1 2"};
-  for (int i = 0; pairing.RunsSpilled() == 0; ++i) {
+  for (int i = 0; !pairing.Partitioned(); ++i) {
     Item filler = {"C:\\f" + std::to_string(i), 1, 0};
     ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(filler)));
     expected.push_back("removed " + filler.path + " 0");
@@ -214,7 +240,7 @@ TEST(RecordPairing, SpillsAfterTheRecordsThatFillTheStore) {
   // long as those paired first.
   auto spilledAfter = [](int pairedFirst) {
     Collect sink;
-    RecordPairing pairing(&sink, false, 1 << 20, 1 << 16);
+    RecordPairing pairing(&sink, false, {1 << 20, 1 << 16});
     EXPECT_TRUE(pairing.Start());
     for (int i = 0; i < pairedFirst; ++i) {
       Item item = {"C:\\paired\\" + std::to_string(100000 + i), 1, 0};
@@ -222,7 +248,7 @@ TEST(RecordPairing, SpillsAfterTheRecordsThatFillTheStore) {
       EXPECT_TRUE(pairing.Add(kNewSide, RecordOf(item)));
     }
     int waited = 0;
-    while (pairing.RunsSpilled() == 0) {
+    while (!pairing.Partitioned()) {
       Item item = {"C:\\waited\\" + std::to_string(100000 + waited++), 1, 0};
       EXPECT_TRUE(pairing.Add(kOldSide, RecordOf(item)));
     }

@@ -1,0 +1,91 @@
+// Records of a comparison whose orders differ, spread by their path's hash
+// over partitions of a scratch file: every copy of a path, from either
+// side, lands in one partition, small enough to be paired in memory.  Each
+// side of a partition is a stream of chunks, read back in the order its
+// records came.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "database/reader.h"
+#include "dump/pending.h"
+#include "dump/runs.h"
+#include "platform/platform.h"
+
+class PartitionFile {
+ public:
+  // `partitions` (a power of two) of each side, each written through a
+  // buffer of `chunkBytes` (a multiple of 8).
+  PartitionFile(size_t partitions, size_t chunkBytes)
+      : partitions_(partitions), chunkBytes_(chunkBytes) {}
+  ~PartitionFile();
+  PartitionFile(const PartitionFile&) = delete;
+  PartitionFile& operator=(const PartitionFile&) = delete;
+
+  // Creates the scratch file and takes the buffers.  False on a fault.
+  bool Start();
+  size_t Partitions() const { return partitions_; }
+  size_t PartitionOf(uint64_t hash) const {
+    return static_cast<size_t>(hash) & (partitions_ - 1);
+  }
+  // Appends `record` to its partition's stream of `side`, as a
+  // PendingEntry followed by its path.  False once a write failed.
+  bool Put(DiffSide side, const DatabaseRecord& record, uint64_t hash);
+  // Writes what the buffers hold and gives them back.  False on a fault.
+  bool Finish();
+  // The bytes written to the scratch file.
+  uint64_t Size() const { return written_; }
+  DiffFault Fault() const { return fault_; }
+
+  // The entries of one side of one partition, in the order they came.
+  class Reader {
+   public:
+    Reader(const PartitionFile& file, DiffSide side, size_t partition);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    // The next entry, valid until the next call; null at the end or on a
+    // fault (then Fault()).
+    const PendingEntry* Next();
+    DiffFault Fault() const { return fault_; }
+
+   private:
+    bool Fill();
+    bool Copy(char* to, size_t count);
+
+    const PartitionFile& file_;
+    size_t stream_;
+    uint32_t chunk_;
+    char* buffer_ = nullptr;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    // An entry that spans chunks, put together.
+    char* whole_ = nullptr;
+    size_t wholeSize_ = 0;
+    DiffFault fault_ = kDiffFine;
+  };
+
+ private:
+  static constexpr uint32_t kNoChunk = 0xFFFFFFFF;
+
+  bool Write(size_t stream, const void* bytes, size_t count);
+  bool Flush(size_t stream);
+
+  size_t partitions_;
+  size_t chunkBytes_;
+  platform::FileHandle* file_ = nullptr;
+  // Each stream's buffer, and the bytes it holds.
+  char* buffers_ = nullptr;
+  uint32_t* used_ = nullptr;
+  // Each stream's chunks: its first and last, and after each chunk the
+  // next of its stream; the last one's length.
+  uint32_t* first_ = nullptr;
+  uint32_t* last_ = nullptr;
+  uint32_t* lastLength_ = nullptr;
+  uint32_t* next_ = nullptr;
+  uint32_t nextRoom_ = 0;
+  uint32_t chunks_ = 0;
+  uint64_t written_ = 0;
+  DiffFault fault_ = kDiffFine;
+};
