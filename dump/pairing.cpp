@@ -17,6 +17,7 @@ size_t PathBit(uint64_t hash) {
 }  // namespace
 
 RecordPairing::~RecordPairing() {
+  memory::Release(work_);
   memory::Release(partitionedPaths_[0]);
   memory::Release(partitionedPaths_[1]);
 }
@@ -140,17 +141,20 @@ bool RecordPairing::Partition() {
     if (bits == nullptr) return Failed(kDiffNoMemory);
     memset(bits, 0, kPartitionedBits / 8);
   }
-  if (!partitions_.Start()) return Failed(partitions_.Fault());
+  // The partitions' buffers, and at the end the memory each is paired in.
+  size_t workBytes = partitions_.BufferBytes() > memory_.joinBytes
+                         ? partitions_.BufferBytes()
+                         : memory_.joinBytes;
+  work_ = static_cast<char*>(memory::Allocate(workBytes));
+  if (work_ == nullptr) return Failed(kDiffNoMemory);
+  if (!partitions_.Start(work_)) return Failed(partitions_.Fault());
   partitioned_ = true;
   // What waits goes first, each side's in the order it came.
   bool put = store_.EachWaiting([this](const PendingEntry& entry) {
     return ToPartition(static_cast<DiffSide>(entry.side), entry.Record(),
                        entry.hash);
   });
-  if (!put) return false;
-  // The partitions' buffers take the memory the store gives back.
-  store_.Release();
-  return true;
+  return put;
 }
 
 bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
@@ -166,7 +170,8 @@ bool RecordPairing::JoinPartitions() {
     bits = nullptr;
   }
   // The store takes what is left over, to be sorted.
-  if (!store_.Start() || !join_.Start()) return Failed(kDiffNoMemory);
+  store_.Reset();
+  if (!join_.Start(work_)) return Failed(kDiffNoMemory);
   for (size_t partition = 0; partition < partitions_.Partitions();
        ++partition) {
     if (!join_.Join(partitions_, partition, compareAccess_, this)) {
@@ -174,6 +179,8 @@ bool RecordPairing::JoinPartitions() {
     }
   }
   join_.Release();
+  memory::Release(work_);
+  work_ = nullptr;
   return true;
 }
 

@@ -25,8 +25,8 @@ struct PairingMemory {
   size_t storeBytes = PendingStore::kBytes;
   size_t storeSlots = PendingStore::kSlots;
   // The partitions of each side, and the buffer each is written through.
-  size_t partitions = 16;
-  size_t chunkBytes = 256 << 10;
+  size_t partitions = 32;
+  size_t chunkBytes = 128 << 10;
   // A partition's OLD side, paired in memory.
   size_t joinBytes = 8 << 20;
 };
@@ -102,6 +102,9 @@ class RecordPairing : private Survivors {
   PendingStore store_;
   bool partitioned_ = false;
   PartitionFile partitions_;
+  // The partitions' buffers while reading, then the memory each partition
+  // is paired in.
+  char* work_ = nullptr;
   // A bit a path hash for each side, of the paths put in partitions: their
   // copies on either side go there too, so that they pair in order.
   uint64_t* partitionedPaths_[2] = {nullptr, nullptr};

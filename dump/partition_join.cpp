@@ -10,25 +10,34 @@ namespace {
 // The smallest entry: its fields alone.
 constexpr size_t kLeastEntry = sizeof(PendingEntry);
 
+// How far ahead of the entry paired its index slot, and then the entry in
+// that slot, start to load: far enough for a load from memory to be done.
+constexpr int kSlotsAhead = 8;
+constexpr int kEntriesAhead = 4;
+
+size_t SizeAt(const char* at) {
+  return PendingEntry::SizeOf(
+      reinterpret_cast<const PendingEntry*>(at)->pathLength);
+}
+
 }  // namespace
 
 PartitionJoin::~PartitionJoin() { Release(); }
 
 void PartitionJoin::Release() {
-  memory::Release(arena_);
   memory::Release(slots_);
   arena_ = nullptr;
   slots_ = nullptr;
 }
 
-bool PartitionJoin::Start() {
+bool PartitionJoin::Start(char* arena) {
   // At most half of the slots in use, however small the entries.
   slotCount_ = 16;
   while (slotCount_ < 2 * (bytes_ / kLeastEntry)) slotCount_ *= 2;
-  arena_ = static_cast<char*>(memory::Allocate(bytes_));
+  arena_ = arena;
   slots_ =
       static_cast<uint64_t*>(memory::Allocate(slotCount_ * sizeof(uint64_t)));
-  return arena_ != nullptr && slots_ != nullptr;
+  return slots_ != nullptr;
 }
 
 PendingEntry* PartitionJoin::Find(const PendingEntry& entry) {
@@ -46,83 +55,95 @@ PendingEntry* PartitionJoin::Find(const PendingEntry& entry) {
   }
 }
 
-// OLD's side does not fit: every record of the partition goes on, in the
-// order it came (what was loaded, then `next`, then the rest), and the
-// sorted merge after pairs them.
-bool PartitionJoin::PassOn(PartitionFile::Reader* old,
-                           const PartitionFile& file, size_t partition,
-                           size_t used, const PendingEntry& next,
+// OLD's side does not fit: every record of the partition goes on, each
+// side's in the order it came, and the sorted merge after pairs them.
+bool PartitionJoin::PassOn(const PartitionFile& file, size_t partition,
                            Survivors* survivors) {
   ++overflowed_;
-  for (size_t at = 0; at < used;) {
-    const auto* entry = reinterpret_cast<const PendingEntry*>(arena_ + at);
-    if (!survivors->Keep(kOldSide, entry->Record(), entry->hash)) return false;
-    at += PendingEntry::SizeOf(entry->pathLength);
-  }
-  if (!survivors->Keep(kOldSide, next.Record(), next.hash)) return false;
-  PartitionFile::Reader now(file, kNewSide, partition);
-  for (PartitionFile::Reader* reader : {old, &now}) {
-    DiffSide side = reader == old ? kOldSide : kNewSide;
-    while (const PendingEntry* entry = reader->Next()) {
+  for (DiffSide side : {kOldSide, kNewSide}) {
+    PartitionFile::Reader reader(file, side, partition);
+    while (const PendingEntry* entry = reader.Next()) {
       if (!survivors->Keep(side, entry->Record(), entry->hash)) return false;
     }
-    if (reader->Fault() != kDiffFine) return Failed(reader->Fault());
+    if (reader.Fault() != kDiffFine) return Failed(reader.Fault());
   }
   return true;
 }
 
+bool PartitionJoin::Probe(const PendingEntry& entry, bool compareAccess,
+                          Survivors* survivors) {
+  PendingEntry* partner = Find(entry);
+  if (partner == nullptr) {
+    return survivors->Keep(kNewSide, entry.Record(), entry.hash);
+  }
+  partner->live = 0;
+  return !RecordsDiffer(partner->Record(), entry.Record(), compareAccess) ||
+         (survivors->Keep(kOldSide, partner->Record(), partner->hash) &&
+          survivors->Keep(kNewSide, entry.Record(), entry.hash));
+}
+
 bool PartitionJoin::Join(const PartitionFile& file, size_t partition,
                          bool compareAccess, Survivors* survivors) {
+  uint64_t oldBytes = file.StreamBytes(kOldSide, partition);
+  uint64_t newBytes = file.StreamBytes(kNewSide, partition);
+  if (oldBytes > bytes_) return PassOn(file, partition, survivors);
   PartitionFile::Reader old(file, kOldSide, partition);
-  size_t used = 0;
+  if (!old.ReadAll(arena_)) return Failed(old.Fault());
+  char* oldEnd = arena_ + oldBytes;
   size_t count = 0;
-  while (const PendingEntry* entry = old.Next()) {
-    size_t size = PendingEntry::SizeOf(entry->pathLength);
-    if (bytes_ - used < size) {
-      return PassOn(&old, file, partition, used, *entry, survivors);
-    }
-    memcpy(arena_ + used, entry, size);
-    used += size;
-    ++count;
-  }
-  if (old.Fault() != kDiffFine) return Failed(old.Fault());
+  for (const char* at = arena_; at < oldEnd; ++count) at += SizeAt(at);
   size_t slots = 16;
   while (slots < 2 * count) slots *= 2;
   mask_ = slots - 1;
   memset(slots_, 0, slots * sizeof(uint64_t));
   // In the order they came: the copies of a path are found earliest first.
-  for (size_t at = 0; at < used;) {
-    auto* entry = reinterpret_cast<PendingEntry*>(arena_ + at);
-    entry->live = 1;
-    size_t slot = (entry->hash >> 20) & mask_;
+  for (char* at = arena_; at < oldEnd; at += SizeAt(at)) {
+    uint64_t hash = reinterpret_cast<const PendingEntry*>(at)->hash;
+    size_t slot = (hash >> 20) & mask_;
     while (slots_[slot] != 0) slot = (slot + 1) & mask_;
-    slots_[slot] = (entry->hash >> 32 << 32) | (uint64_t{at} + 1);
-    at += PendingEntry::SizeOf(entry->pathLength);
+    slots_[slot] = (hash >> 32 << 32) | (uint64_t(at - arena_) + 1);
   }
   PartitionFile::Reader now(file, kNewSide, partition);
-  while (const PendingEntry* entry = now.Next()) {
-    PendingEntry* partner = Find(*entry);
-    if (partner == nullptr) {
-      if (!survivors->Keep(kNewSide, entry->Record(), entry->hash)) {
+  if (newBytes <= bytes_ - oldBytes) {
+    // NEW's side fits too: what the entries some way ahead will look at is
+    // loaded while these are paired, their index slots first, then the
+    // entries those slots hold.
+    if (!now.ReadAll(oldEnd)) return Failed(now.Fault());
+    const char* end = oldEnd + newBytes;
+    const char* slotAhead = oldEnd;
+    const char* entryAhead = oldEnd;
+    for (int i = 0; i < kSlotsAhead && slotAhead < end; ++i) {
+      __builtin_prefetch(slots_ + HomeAt(slotAhead));
+      slotAhead += SizeAt(slotAhead);
+      if (i < kEntriesAhead) entryAhead += SizeAt(entryAhead);
+    }
+    for (const char* at = oldEnd; at < end; at += SizeAt(at)) {
+      if (slotAhead < end) {
+        __builtin_prefetch(slots_ + HomeAt(slotAhead));
+        slotAhead += SizeAt(slotAhead);
+      }
+      if (entryAhead < end) {
+        uint64_t value = slots_[HomeAt(entryAhead)];
+        if (value != 0) __builtin_prefetch(arena_ + uint32_t(value) - 1);
+        entryAhead += SizeAt(entryAhead);
+      }
+      if (!Probe(*reinterpret_cast<const PendingEntry*>(at), compareAccess,
+                 survivors)) {
         return false;
       }
-      continue;
     }
-    partner->live = 0;
-    if (RecordsDiffer(partner->Record(), entry->Record(), compareAccess) &&
-        (!survivors->Keep(kOldSide, partner->Record(), partner->hash) ||
-         !survivors->Keep(kNewSide, entry->Record(), entry->hash))) {
-      return false;
+  } else {
+    while (const PendingEntry* entry = now.Next()) {
+      if (!Probe(*entry, compareAccess, survivors)) return false;
     }
+    if (now.Fault() != kDiffFine) return Failed(now.Fault());
   }
-  if (now.Fault() != kDiffFine) return Failed(now.Fault());
-  for (size_t at = 0; at < used;) {
-    const auto* entry = reinterpret_cast<const PendingEntry*>(arena_ + at);
+  for (const char* at = arena_; at < oldEnd; at += SizeAt(at)) {
+    const auto* entry = reinterpret_cast<const PendingEntry*>(at);
     if (entry->live &&
         !survivors->Keep(kOldSide, entry->Record(), entry->hash)) {
       return false;
     }
-    at += PendingEntry::SizeOf(entry->pathLength);
   }
   return true;
 }

@@ -18,14 +18,15 @@ class Survivors {
 
 class PartitionJoin {
  public:
-  // At most `bytes` of OLD's entries at a time.
+  // At most `bytes` of OLD's entries at a time, in the caller's memory.
   explicit PartitionJoin(size_t bytes) : bytes_(bytes) {}
   ~PartitionJoin();
   PartitionJoin(const PartitionJoin&) = delete;
   PartitionJoin& operator=(const PartitionJoin&) = delete;
 
-  // Takes the memory.  False when there is none.
-  bool Start();
+  // Takes the memory for the index; OLD's entries go to `arena` (room for
+  // `bytes`).  False when there is none.
+  bool Start(char* arena);
   // Gives it back.
   void Release();
   // Pairs the copies of each path of `partition` in the order they came,
@@ -40,9 +41,14 @@ class PartitionJoin {
   DiffFault Fault() const { return fault_; }
 
  private:
+  size_t HomeAt(const char* entry) const {
+    return (reinterpret_cast<const PendingEntry*>(entry)->hash >> 20) & mask_;
+  }
   PendingEntry* Find(const PendingEntry& entry);
-  bool PassOn(PartitionFile::Reader* old, const PartitionFile& file,
-              size_t partition, size_t used, const PendingEntry& next,
+  // Pairs one entry of NEW's.  False on a fault.
+  bool Probe(const PendingEntry& entry, bool compareAccess,
+             Survivors* survivors);
+  bool PassOn(const PartitionFile& file, size_t partition,
               Survivors* survivors);
   bool Failed(DiffFault fault) {
     fault_ = fault;

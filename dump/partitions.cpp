@@ -5,8 +5,8 @@
 #include "support/memory.h"
 
 PartitionFile::~PartitionFile() {
-  memory::Release(buffers_);
   memory::Release(used_);
+  memory::Release(streamBytes_);
   memory::Release(first_);
   memory::Release(last_);
   memory::Release(lastLength_);
@@ -14,15 +14,17 @@ PartitionFile::~PartitionFile() {
   if (file_ != nullptr) platform::CloseFile(file_);
 }
 
-bool PartitionFile::Start() {
+bool PartitionFile::Start(char* buffers) {
   size_t streams = 2 * partitions_;
-  buffers_ = static_cast<char*>(memory::Allocate(streams * chunkBytes_));
+  buffers_ = buffers;
+  streamBytes_ =
+      static_cast<uint64_t*>(memory::Allocate(streams * sizeof(uint64_t)));
   used_ = static_cast<uint32_t*>(memory::Allocate(streams * sizeof(uint32_t)));
   first_ = static_cast<uint32_t*>(memory::Allocate(streams * sizeof(uint32_t)));
   last_ = static_cast<uint32_t*>(memory::Allocate(streams * sizeof(uint32_t)));
   lastLength_ =
       static_cast<uint32_t*>(memory::Allocate(streams * sizeof(uint32_t)));
-  if (buffers_ == nullptr || used_ == nullptr || first_ == nullptr ||
+  if (streamBytes_ == nullptr || used_ == nullptr || first_ == nullptr ||
       last_ == nullptr || lastLength_ == nullptr) {
     fault_ = kDiffNoMemory;
     return false;
@@ -31,6 +33,7 @@ bool PartitionFile::Start() {
     used_[stream] = 0;
     first_[stream] = last_[stream] = kNoChunk;
     lastLength_[stream] = 0;
+    streamBytes_[stream] = 0;
   }
   file_ = platform::CreateScratchFile();
   if (file_ == nullptr) {
@@ -65,6 +68,7 @@ bool PartitionFile::Flush(size_t stream) {
     return false;
   }
   written_ += used_[stream];
+  streamBytes_[stream] += used_[stream];
   if (last_[stream] == kNoChunk) {
     first_[stream] = chunk;
   } else {
@@ -134,7 +138,6 @@ bool PartitionFile::Finish() {
   for (size_t stream = 0; stream < 2 * partitions_; ++stream) {
     if (!Flush(stream)) return false;
   }
-  memory::Release(buffers_);
   buffers_ = nullptr;
   return fault_ == kDiffFine;
 }
@@ -159,19 +162,37 @@ bool PartitionFile::Reader::Fill() {
       return false;
     }
   }
-  uint32_t length = chunk_ == file_.last_[stream_]
-                        ? file_.lastLength_[stream_]
-                        : static_cast<uint32_t>(file_.chunkBytes_);
-  uint32_t done = 0;
-  if (!platform::ReadFileAt(file_.file_, uint64_t{chunk_} * file_.chunkBytes_,
-                            buffer_, length, &done) ||
-      done != length) {
+  uint32_t length = 0;
+  if (!file_.ReadChunk(stream_, chunk_, buffer_, &length)) {
     fault_ = kDiffScratchRead;
     return false;
   }
   chunk_ = file_.next_[chunk_];
   begin_ = 0;
   end_ = length;
+  return true;
+}
+
+bool PartitionFile::ReadChunk(size_t stream, uint32_t chunk, char* to,
+                              uint32_t* length) const {
+  *length = chunk == last_[stream] ? lastLength_[stream]
+                                   : static_cast<uint32_t>(chunkBytes_);
+  uint32_t done = 0;
+  return platform::ReadFileAt(file_, uint64_t{chunk} * chunkBytes_, to, *length,
+                              &done) &&
+         done == *length;
+}
+
+bool PartitionFile::Reader::ReadAll(char* to) {
+  for (uint32_t chunk = file_.first_[stream_]; chunk != kNoChunk;
+       chunk = file_.next_[chunk]) {
+    uint32_t length = 0;
+    if (!file_.ReadChunk(stream_, chunk, to, &length)) {
+      fault_ = kDiffScratchRead;
+      return false;
+    }
+    to += length;
+  }
   return true;
 }
 

@@ -16,15 +16,17 @@
 class PartitionFile {
  public:
   // `partitions` (a power of two) of each side, each written through a
-  // buffer of `chunkBytes` (a multiple of 8).
+  // buffer of `chunkBytes` (a multiple of 8).  The buffers are the caller's:
+  // BufferBytes() of them.
   PartitionFile(size_t partitions, size_t chunkBytes)
       : partitions_(partitions), chunkBytes_(chunkBytes) {}
   ~PartitionFile();
   PartitionFile(const PartitionFile&) = delete;
   PartitionFile& operator=(const PartitionFile&) = delete;
 
-  // Creates the scratch file and takes the buffers.  False on a fault.
-  bool Start();
+  // Creates the scratch file.  False on a fault.
+  bool Start(char* buffers);
+  size_t BufferBytes() const { return 2 * partitions_ * chunkBytes_; }
   size_t Partitions() const { return partitions_; }
   size_t PartitionOf(uint64_t hash) const {
     return static_cast<size_t>(hash) & (partitions_ - 1);
@@ -32,8 +34,13 @@ class PartitionFile {
   // Appends `record` to its partition's stream of `side`, as a
   // PendingEntry followed by its path.  False once a write failed.
   bool Put(DiffSide side, const DatabaseRecord& record, uint64_t hash);
-  // Writes what the buffers hold and gives them back.  False on a fault.
+  // Writes what the buffers hold: they are no longer used.  False on a
+  // fault.
   bool Finish();
+  // The bytes of one side of one partition.
+  uint64_t StreamBytes(DiffSide side, size_t partition) const {
+    return streamBytes_[side * partitions_ + partition];
+  }
   // The bytes written to the scratch file.
   uint64_t Size() const { return written_; }
   DiffFault Fault() const { return fault_; }
@@ -48,6 +55,9 @@ class PartitionFile {
     // The next entry, valid until the next call; null at the end or on a
     // fault (then Fault()).
     const PendingEntry* Next();
+    // Every entry from the start, laid end to end at `to` (room for
+    // StreamBytes()).  False on a fault.
+    bool ReadAll(char* to);
     DiffFault Fault() const { return fault_; }
 
    private:
@@ -70,6 +80,8 @@ class PartitionFile {
   static constexpr uint32_t kNoChunk = 0xFFFFFFFF;
 
   bool Write(size_t stream, const void* bytes, size_t count);
+  bool ReadChunk(size_t stream, uint32_t chunk, char* to,
+                 uint32_t* length) const;
   bool Flush(size_t stream);
 
   size_t partitions_;
@@ -83,6 +95,7 @@ class PartitionFile {
   uint32_t* first_ = nullptr;
   uint32_t* last_ = nullptr;
   uint32_t* lastLength_ = nullptr;
+  uint64_t* streamBytes_ = nullptr;
   uint32_t* next_ = nullptr;
   uint32_t nextRoom_ = 0;
   uint32_t chunks_ = 0;

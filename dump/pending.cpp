@@ -58,11 +58,15 @@ bool PendingStore::Start() {
     Release();
     return false;
   }
-  // Once grown, the index stays so: a store emptied to disk fills again.
+  Reset();
+  return true;
+}
+
+void PendingStore::Reset() {
+  // Once grown, the index stays so until then: a store emptied fills again.
   activeSlots_ = kFirstSlots < slotCount_ ? kFirstSlots : slotCount_;
   touched_ = kFirstBytes < bytesSize_ ? kFirstBytes : bytesSize_;
   Clear();
-  return true;
 }
 
 void PendingStore::Release() {

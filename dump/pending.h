@@ -112,6 +112,8 @@ class PendingStore {
   void Clear();
   // Gives the memory back (Start takes it again).
   void Release();
+  // Empties the store, keeping its memory, as Start leaves it.
+  void Reset();
   size_t Waiting() const { return liveEntries_; }
 
  private:
