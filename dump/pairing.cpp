@@ -6,20 +6,20 @@
 
 namespace {
 
-// A bit a path hash, for the paths put in partitions: at a few per cent of
-// them set, most paths not there are told so.
-constexpr size_t kPartitionedBits = size_t{1} << 21;
+// Two bits a path hash, one a side, for the paths put in partitions.  A
+// path's two bits stand side by side, so that the look at the other side's
+// bit and the setting of its own touch one word.
+constexpr size_t kPartitionedPaths = size_t{1} << 21;
 
-size_t PathBit(uint64_t hash) {
-  return static_cast<size_t>(hash >> 40) & (kPartitionedBits - 1);
+size_t PathSlot(uint64_t hash) {
+  return static_cast<size_t>(hash >> 40) & (kPartitionedPaths - 1);
 }
 
 }  // namespace
 
 RecordPairing::~RecordPairing() {
   memory::Release(work_);
-  memory::Release(partitionedPaths_[0]);
-  memory::Release(partitionedPaths_[1]);
+  memory::Release(partitionedPaths_);
 }
 
 bool RecordPairing::Start() {
@@ -108,8 +108,8 @@ bool RecordPairing::AddApart(const DatabaseRecord& old,
            (partitioned_ ? ToPartition(kNewSide, now, newHash)
                          : Wait(kNewSide, now, newHash));
   }
-  __builtin_prefetch(partitionedPaths_[kNewSide] + PathBit(oldHash) / 64);
-  __builtin_prefetch(partitionedPaths_[kOldSide] + PathBit(newHash) / 64);
+  __builtin_prefetch(partitionedPaths_ + PathSlot(oldHash) / 32);
+  __builtin_prefetch(partitionedPaths_ + PathSlot(newHash) / 32);
   if (Partitioned(kNewSide, oldHash)) {
     *tookNew = false;
     return ToPartition(kOldSide, old, oldHash);
@@ -123,24 +123,23 @@ bool RecordPairing::AddApart(const DatabaseRecord& old,
 }
 
 bool RecordPairing::Partitioned(DiffSide side, uint64_t hash) const {
-  size_t bit = PathBit(hash);
-  return (partitionedPaths_[side][bit / 64] >> (bit % 64) & 1) != 0;
+  size_t slot = PathSlot(hash);
+  return (partitionedPaths_[slot / 32] >> (slot % 32 * 2 + side) & 1) != 0;
 }
 
 bool RecordPairing::ToPartition(DiffSide side, const DatabaseRecord& record,
                                 uint64_t hash) {
-  size_t bit = PathBit(hash);
-  partitionedPaths_[side][bit / 64] |= uint64_t{1} << (bit % 64);
+  size_t slot = PathSlot(hash);
+  partitionedPaths_[slot / 32] |= uint64_t{1} << (slot % 32 * 2 + side);
   if (!partitions_.Put(side, record, hash)) return Failed(partitions_.Fault());
   return true;
 }
 
 bool RecordPairing::Partition() {
-  for (uint64_t*& bits : partitionedPaths_) {
-    bits = static_cast<uint64_t*>(memory::Allocate(kPartitionedBits / 8));
-    if (bits == nullptr) return Failed(kDiffNoMemory);
-    memset(bits, 0, kPartitionedBits / 8);
-  }
+  partitionedPaths_ =
+      static_cast<uint64_t*>(memory::Allocate(kPartitionedPaths / 4));
+  if (partitionedPaths_ == nullptr) return Failed(kDiffNoMemory);
+  memset(partitionedPaths_, 0, kPartitionedPaths / 4);
   // The partitions' buffers, and at the end the memory each is paired in.
   size_t workBytes = partitions_.BufferBytes() > memory_.joinBytes
                          ? partitions_.BufferBytes()
@@ -165,10 +164,8 @@ bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
 
 bool RecordPairing::JoinPartitions() {
   if (!partitions_.Finish()) return Failed(partitions_.Fault());
-  for (uint64_t*& bits : partitionedPaths_) {
-    memory::Release(bits);
-    bits = nullptr;
-  }
+  memory::Release(partitionedPaths_);
+  partitionedPaths_ = nullptr;
   // The store takes what is left over, to be sorted.
   store_.Reset();
   if (!join_.Start(work_)) return Failed(kDiffNoMemory);

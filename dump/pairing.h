@@ -69,7 +69,9 @@ class RecordPairing : private Survivors {
   DiffFault Fault() const { return fault_; }
   // Whether records went to partitions on disk.
   bool Partitioned() const { return partitioned_; }
-  // Partitions whose OLD side did not fit in memory.
+  // Partitions whose OLD side did not fit in memory: split, and passed on
+  // whole.
+  size_t PartitionsSplit() const { return join_.Split(); }
   size_t PartitionsOverflowed() const { return join_.Overflowed(); }
   // Sorted runs of records left over written to disk so far.
   size_t RunsSpilled() const { return leftovers_.RunsSpilled(); }
@@ -105,9 +107,9 @@ class RecordPairing : private Survivors {
   // The partitions' buffers while reading, then the memory each partition
   // is paired in.
   char* work_ = nullptr;
-  // A bit a path hash for each side, of the paths put in partitions: their
+  // For each side, a bit a path hash of the paths put in partitions: their
   // copies on either side go there too, so that they pair in order.
-  uint64_t* partitionedPaths_[2] = {nullptr, nullptr};
+  uint64_t* partitionedPaths_ = nullptr;
   PartitionJoin join_{memory_.joinBytes};
   SortedLeftovers leftovers_;
   DiffFault fault_ = kDiffFine;

@@ -15,6 +15,10 @@ constexpr size_t kLeastEntry = sizeof(PendingEntry);
 constexpr int kSlotsAhead = 8;
 constexpr int kEntriesAhead = 4;
 
+// Partitions split in partitions, at most: past that, their paths are too
+// much alike to be split further by their hash.
+constexpr unsigned kMostLevels = 3;
+
 size_t SizeAt(const char* at) {
   return PendingEntry::SizeOf(
       reinterpret_cast<const PendingEntry*>(at)->pathLength);
@@ -82,11 +86,40 @@ bool PartitionJoin::Probe(const PendingEntry& entry, bool compareAccess,
           survivors->Keep(kNewSide, entry.Record(), entry.hash));
 }
 
+// OLD's side does not fit: the partition is spread over partitions of its
+// own, written through the memory it would have been paired in, and each is
+// paired in turn.
+bool PartitionJoin::SplitUp(const PartitionFile& file, size_t partition,
+                            bool compareAccess, Survivors* survivors) {
+  PartitionFile parts(file.Partitions(), file.ChunkBytes(), file.Level() + 1);
+  if (file.Level() + 1 > kMostLevels || parts.BufferBytes() > bytes_) {
+    return PassOn(file, partition, survivors);
+  }
+  ++split_;
+  if (!parts.Start(arena_)) return Failed(parts.Fault());
+  for (DiffSide side : {kOldSide, kNewSide}) {
+    PartitionFile::Reader reader(file, side, partition);
+    while (const PendingEntry* entry = reader.Next()) {
+      if (!parts.Put(side, entry->Record(), entry->hash)) {
+        return Failed(parts.Fault());
+      }
+    }
+    if (reader.Fault() != kDiffFine) return Failed(reader.Fault());
+  }
+  if (!parts.Finish()) return Failed(parts.Fault());
+  for (size_t part = 0; part < parts.Partitions(); ++part) {
+    if (!Join(parts, part, compareAccess, survivors)) return false;
+  }
+  return true;
+}
+
 bool PartitionJoin::Join(const PartitionFile& file, size_t partition,
                          bool compareAccess, Survivors* survivors) {
   uint64_t oldBytes = file.StreamBytes(kOldSide, partition);
   uint64_t newBytes = file.StreamBytes(kNewSide, partition);
-  if (oldBytes > bytes_) return PassOn(file, partition, survivors);
+  if (oldBytes > bytes_) {
+    return SplitUp(file, partition, compareAccess, survivors);
+  }
   PartitionFile::Reader old(file, kOldSide, partition);
   if (!old.ReadAll(arena_)) return Failed(old.Fault());
   char* oldEnd = arena_ + oldBytes;

@@ -33,10 +33,12 @@ class PartitionJoin {
   // and passes on to `survivors` the records without a partner and both
   // records of each pair that differs, each side's in the order they came;
   // pairs that do not differ are done with.  A partition whose OLD side
-  // does not fit is passed on whole.  False on a fault.
+  // does not fit is split into partitions of its own, a few levels deep,
+  // and past those passed on whole.  False on a fault.
   bool Join(const PartitionFile& file, size_t partition, bool compareAccess,
             Survivors* survivors);
-  // Partitions passed on whole so far.
+  // Partitions split, and passed on whole, so far.
+  size_t Split() const { return split_; }
   size_t Overflowed() const { return overflowed_; }
   DiffFault Fault() const { return fault_; }
 
@@ -50,6 +52,8 @@ class PartitionJoin {
              Survivors* survivors);
   bool PassOn(const PartitionFile& file, size_t partition,
               Survivors* survivors);
+  bool SplitUp(const PartitionFile& file, size_t partition, bool compareAccess,
+               Survivors* survivors);
   bool Failed(DiffFault fault) {
     fault_ = fault;
     return false;
@@ -62,6 +66,7 @@ class PartitionJoin {
   uint64_t* slots_ = nullptr;
   size_t slotCount_ = 0;
   size_t mask_ = 0;
+  size_t split_ = 0;
   size_t overflowed_ = 0;
   DiffFault fault_ = kDiffFine;
 };

@@ -17,9 +17,12 @@ class PartitionFile {
  public:
   // `partitions` (a power of two) of each side, each written through a
   // buffer of `chunkBytes` (a multiple of 8).  The buffers are the caller's:
-  // BufferBytes() of them.
-  PartitionFile(size_t partitions, size_t chunkBytes)
-      : partitions_(partitions), chunkBytes_(chunkBytes) {}
+  // BufferBytes() of them.  A file at a `level` past 0 splits one partition
+  // of the level before, by other bits of the hash.
+  PartitionFile(size_t partitions, size_t chunkBytes, unsigned level = 0)
+      : partitions_(partitions), chunkBytes_(chunkBytes), level_(level) {
+    while (size_t{1} << bitsPerLevel_ < partitions) ++bitsPerLevel_;
+  }
   ~PartitionFile();
   PartitionFile(const PartitionFile&) = delete;
   PartitionFile& operator=(const PartitionFile&) = delete;
@@ -28,8 +31,11 @@ class PartitionFile {
   bool Start(char* buffers);
   size_t BufferBytes() const { return 2 * partitions_ * chunkBytes_; }
   size_t Partitions() const { return partitions_; }
+  size_t ChunkBytes() const { return chunkBytes_; }
+  unsigned Level() const { return level_; }
   size_t PartitionOf(uint64_t hash) const {
-    return static_cast<size_t>(hash) & (partitions_ - 1);
+    return static_cast<size_t>(hash >> (level_ * bitsPerLevel_)) &
+           (partitions_ - 1);
   }
   // Appends `record` to its partition's stream of `side`, as a
   // PendingEntry followed by its path.  False once a write failed.
@@ -86,6 +92,8 @@ class PartitionFile {
 
   size_t partitions_;
   size_t chunkBytes_;
+  unsigned level_;
+  unsigned bitsPerLevel_ = 0;
   platform::FileHandle* file_ = nullptr;
   // Each stream's buffer, and the bytes it holds.
   char* buffers_ = nullptr;

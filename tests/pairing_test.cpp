@@ -78,6 +78,7 @@ std::vector<std::string> Expected(const std::vector<Item>& old,
 
 struct Outcome {
   bool partitioned = false;
+  size_t split = 0;
   size_t overflowed = 0;
   size_t runs = 0;
   uint64_t scratch = 0;
@@ -111,8 +112,9 @@ std::vector<std::string> Paired(const std::vector<Item>& old,
     EXPECT_TRUE(ok);
   }
   EXPECT_TRUE(pairing.Finish()) << pairing.Fault();
-  *outcome = {pairing.Partitioned(), pairing.PartitionsOverflowed(),
-              pairing.RunsSpilled(), pairing.ScratchBytes()};
+  *outcome = {pairing.Partitioned(), pairing.PartitionsSplit(),
+              pairing.PartitionsOverflowed(), pairing.RunsSpilled(),
+              pairing.ScratchBytes()};
   std::sort(sink.lines.begin(), sink.lines.end());
   return sink.lines;
 }
@@ -155,7 +157,9 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
   for (Item& item : renamed) item.path += ".moved";
   struct Memory {
     PairingMemory memory;
-    // Where the orders differ, partitions whose OLD side does not fit.
+    // Where the orders differ, partitions whose OLD side does not fit, split
+    // into partitions of their own, and whose parts still do not.
+    bool splits;
     bool overflows;
     // Where no path pairs, more runs than this.
     size_t leastRuns;
@@ -164,16 +168,23 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
     uint64_t mostWrites;
   };
   const Memory memories[] = {
-      {{}, false, 0, 1},
+      {{}, false, false, 0, 1},
       // A few dozen records wait, in chunks smaller than most of them:
       // more runs than are merged at once.
-      {{4096, 128, 8, 64, 1 << 20}, false, 2 * SortedLeftovers::kFanIn, 3},
-      // A few at a time, and partitions that do not fit: so many runs that
-      // merging them takes two passes.
+      {{4096, 128, 8, 64, 1 << 20},
+       false,
+       false,
+       2 * SortedLeftovers::kFanIn,
+       3},
+      // Partitions split twice before they fit.
+      {{4096, 128, 8, 64, 4096}, true, false, 2 * SortedLeftovers::kFanIn, 5},
+      // A few at a time, and partitions that do not fit however split: so
+      // many runs that merging them takes two passes.
       {{512, 8, 4, 64, 512},
        true,
+       true,
        2 * SortedLeftovers::kFanIn * SortedLeftovers::kFanIn,
-       4},
+       7},
   };
   for (const std::vector<Item>* now :
        {&same, &shuffled, &copiesInOrder, &renamed}) {
@@ -194,6 +205,7 @@ TEST(RecordPairing, AnyOrderAnyMemory) {
           EXPECT_EQ(0u, outcome.scratch);
         } else if (now != &same) {
           EXPECT_TRUE(outcome.partitioned);
+          EXPECT_EQ(memory.splits, outcome.split > 0);
           EXPECT_EQ(memory.overflows, outcome.overflowed > 0);
         }
         if (now == &renamed && memory.leastRuns != 0) {
