@@ -643,6 +643,19 @@ class Diff(DumpCase):
         self.assertEqual((2, b"kavelo-dump: cannot create a temporary file\n"),
                          (result.returncode, result.stderr))
         self.assertLessEqual(set(result.stdout.splitlines()), changed)
+        # A temporary file that fills the disk half-way through a write, or
+        # cannot be read back: trouble, said once, and nothing called added
+        # or removed.
+        for fault, message in (({"SHORT_WRITE": 1}, b"write to"),
+                               ({"SHORT_WRITE": 150}, b"write to"),
+                               ({"FAILED_READ": 1}, b"read"),
+                               ({"FAILED_READ": 150}, b"read")):
+            result = self.diff([], new="sorted.dbs",
+                               env=self.fault_shim(**fault))
+            self.assertEqual(
+                (2, b"kavelo-dump: cannot %s a temporary file\n" % message),
+                (result.returncode, result.stderr), fault)
+            self.assertLessEqual(set(result.stdout.splitlines()), changed)
 
 class CommandLine(DumpCase):
     def test_usage_and_wrong_command_lines(self):
