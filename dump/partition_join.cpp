@@ -45,7 +45,7 @@ bool PartitionJoin::Start(char* arena) {
 }
 
 PendingEntry* PartitionJoin::Find(const PendingEntry& entry) {
-  for (size_t slot = (entry.hash >> 20) & mask_;; slot = (slot + 1) & mask_) {
+  for (size_t slot = Home(entry.hash);; slot = (slot + 1) & mask_) {
     uint64_t value = slots_[slot];
     if (value == 0) return nullptr;
     if (value >> 32 != entry.hash >> 32) continue;
@@ -132,7 +132,7 @@ bool PartitionJoin::Join(const PartitionFile& file, size_t partition,
   // In the order they came: the copies of a path are found earliest first.
   for (char* at = arena_; at < oldEnd; at += SizeAt(at)) {
     uint64_t hash = reinterpret_cast<const PendingEntry*>(at)->hash;
-    size_t slot = (hash >> 20) & mask_;
+    size_t slot = Home(hash);
     while (slots_[slot] != 0) slot = (slot + 1) & mask_;
     slots_[slot] = (hash >> 32 << 32) | (uint64_t(at - arena_) + 1);
   }

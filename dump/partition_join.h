@@ -43,8 +43,11 @@ class PartitionJoin {
   DiffFault Fault() const { return fault_; }
 
  private:
+  size_t Home(uint64_t hash) const {
+    return static_cast<size_t>(hash >> 20) & mask_;
+  }
   size_t HomeAt(const char* entry) const {
-    return (reinterpret_cast<const PendingEntry*>(entry)->hash >> 20) & mask_;
+    return Home(reinterpret_cast<const PendingEntry*>(entry)->hash);
   }
   PendingEntry* Find(const PendingEntry& entry);
   // Pairs one entry of NEW's.  False on a fault.
