@@ -41,11 +41,6 @@ bool SortedLeftovers::Start() {
   return true;
 }
 
-void SortedLeftovers::Compare(const DatabaseRecord& old,
-                              const DatabaseRecord& now) {
-  if (RecordsDiffer(old, now, compareAccess_)) sink_->Changed(old, now);
-}
-
 bool SortedLeftovers::Keep(DiffSide side, const DatabaseRecord& record,
                            uint64_t hash) {
   if (store_->Add(side, record, hash, false)) return true;
@@ -146,7 +141,7 @@ bool SortedLeftovers::Join(MergedStream* old, MergedStream* now) {
       sink_->Added(n);
       read = now->Advance();
     } else {
-      Compare(o, n);
+      ComparePair(sink_, o, n, compareAccess_);
       read = old->Advance() && now->Advance();
     }
   }

@@ -21,6 +21,12 @@ class DiffSink {
                        const DatabaseRecord& now) = 0;
 };
 
+// Passes the pair on to `sink` as changed when its records differ.
+inline void ComparePair(DiffSink* sink, const DatabaseRecord& old,
+                        const DatabaseRecord& now, bool compareAccess) {
+  if (RecordsDiffer(old, now, compareAccess)) sink->Changed(old, now);
+}
+
 class SortedLeftovers {
  public:
   // Runs merged at once; more are merged into fewer first.
@@ -47,7 +53,6 @@ class SortedLeftovers {
   DiffFault Fault() const { return fault_; }
 
  private:
-  void Compare(const DatabaseRecord& old, const DatabaseRecord& now);
   void SortedOffsets(DiffSide side, uint32_t* offsets, size_t* count);
   bool Spill();
   bool AddRun(DiffSide side, const Run& run);

@@ -28,20 +28,15 @@ bool RecordPairing::Start() {
   return true;
 }
 
-void RecordPairing::Compare(const DatabaseRecord& old,
-                            const DatabaseRecord& now) {
-  if (RecordsDiffer(old, now, compareAccess_)) sink_->Changed(old, now);
-}
-
 bool RecordPairing::TryPair(DiffSide side, const DatabaseRecord& record,
                             uint64_t hash) {
   PendingEntry* waiting = store_.Find(hash, record.path, record.pathLength);
   // Copies of a path wait on one side only: the first is the earliest.
   if (waiting == nullptr || waiting->side == side) return false;
   if (side == kNewSide) {
-    Compare(waiting->Record(), record);
+    ComparePair(sink_, waiting->Record(), record, compareAccess_);
   } else {
-    Compare(record, waiting->Record());
+    ComparePair(sink_, record, waiting->Record(), compareAccess_);
   }
   store_.Remove(waiting);
   return true;
@@ -66,19 +61,19 @@ bool RecordPairing::AddBoth(const DatabaseRecord& old,
   if (!partitioned_) {
     // Most paths wait for nothing, which one bit tells without the hash.
     if (store_.Waiting() == 0 || !store_.MayWait(old.path, old.pathLength)) {
-      Compare(old, now);
+      ComparePair(sink_, old, now, compareAccess_);
       return true;
     }
     uint64_t hash = HashPath(old.path, old.pathLength);
     if (store_.Find(hash, old.path, old.pathLength) == nullptr) {
-      Compare(old, now);
+      ComparePair(sink_, old, now, compareAccess_);
       return true;
     }
     return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
   }
   uint64_t hash = HashPath(old.path, old.pathLength);
   if (!Partitioned(kOldSide, hash) && !Partitioned(kNewSide, hash)) {
-    Compare(old, now);
+    ComparePair(sink_, old, now, compareAccess_);
     return true;
   }
   return ToPartition(kOldSide, old, hash) && ToPartition(kNewSide, now, hash);

@@ -81,7 +81,6 @@ class RecordPairing : private Survivors {
   }
 
  private:
-  void Compare(const DatabaseRecord& old, const DatabaseRecord& now);
   bool AddHashed(DiffSide side, const DatabaseRecord& record, uint64_t hash);
   bool TryPair(DiffSide side, const DatabaseRecord& record, uint64_t hash);
   bool Wait(DiffSide side, const DatabaseRecord& record, uint64_t hash);
