@@ -72,7 +72,7 @@ bool RecordPairing::AddBoth(const DatabaseRecord& old,
     return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
   }
   uint64_t hash = HashPath(old.path, old.pathLength);
-  if (!Partitioned(kOldSide, hash) && !Partitioned(kNewSide, hash)) {
+  if (!PathPartitioned(kOldSide, hash) && !PathPartitioned(kNewSide, hash)) {
     ComparePair(sink_, old, now, compareAccess_);
     return true;
   }
@@ -105,11 +105,11 @@ bool RecordPairing::AddApart(const DatabaseRecord& old,
   }
   __builtin_prefetch(partitionedPaths_ + PathSlot(oldHash) / 32);
   __builtin_prefetch(partitionedPaths_ + PathSlot(newHash) / 32);
-  if (Partitioned(kNewSide, oldHash)) {
+  if (PathPartitioned(kNewSide, oldHash)) {
     *tookNew = false;
     return ToPartition(kOldSide, old, oldHash);
   }
-  if (Partitioned(kOldSide, newHash)) {
+  if (PathPartitioned(kOldSide, newHash)) {
     *tookOld = false;
     return ToPartition(kNewSide, now, newHash);
   }
@@ -117,7 +117,7 @@ bool RecordPairing::AddApart(const DatabaseRecord& old,
          ToPartition(kNewSide, now, newHash);
 }
 
-bool RecordPairing::Partitioned(DiffSide side, uint64_t hash) const {
+bool RecordPairing::PathPartitioned(DiffSide side, uint64_t hash) const {
   size_t slot = PathSlot(hash);
   return (partitionedPaths_[slot / 32] >> (slot % 32 * 2 + side) & 1) != 0;
 }
@@ -144,11 +144,10 @@ bool RecordPairing::Partition() {
   if (!partitions_.Start(work_)) return Failed(partitions_.Fault());
   partitioned_ = true;
   // What waits goes first, each side's in the order it came.
-  bool put = store_.EachWaiting([this](const PendingEntry& entry) {
+  return store_.EachWaiting([this](const PendingEntry& entry) {
     return ToPartition(static_cast<DiffSide>(entry.side), entry.Record(),
                        entry.hash);
   });
-  return put;
 }
 
 bool RecordPairing::Keep(DiffSide side, const DatabaseRecord& record,
@@ -173,6 +172,8 @@ bool RecordPairing::JoinPartitions() {
   join_.Release();
   memory::Release(work_);
   work_ = nullptr;
+  // Its disk space goes before what is left over is merged.
+  partitions_.Close();
   return true;
 }
 

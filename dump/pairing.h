@@ -68,11 +68,11 @@ class RecordPairing : private Survivors {
   bool Finish();
   DiffFault Fault() const { return fault_; }
   // Whether records went to partitions on disk.
-  bool Partitioned() const { return partitioned_; }
+  bool WentToPartitions() const { return partitioned_; }
   // Partitions whose OLD side did not fit in memory: split, and passed on
   // whole.
   size_t PartitionsSplit() const { return join_.Split(); }
-  size_t PartitionsOverflowed() const { return join_.Overflowed(); }
+  size_t PartitionsPassedOn() const { return join_.PassedOn(); }
   // Sorted runs of records left over written to disk so far.
   size_t RunsSpilled() const { return leftovers_.RunsSpilled(); }
   // Bytes written to scratch files so far.
@@ -86,7 +86,9 @@ class RecordPairing : private Survivors {
   bool Wait(DiffSide side, const DatabaseRecord& record, uint64_t hash);
   bool Partition();
   bool ToPartition(DiffSide side, const DatabaseRecord& record, uint64_t hash);
-  bool Partitioned(DiffSide side, uint64_t hash) const;
+  // Whether a record of `side` with a path of this hash may have gone to a
+  // partition.
+  bool PathPartitioned(DiffSide side, uint64_t hash) const;
   bool Keep(DiffSide side, const DatabaseRecord& record,
             uint64_t hash) override;
   bool JoinPartitions();

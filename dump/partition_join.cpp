@@ -19,6 +19,9 @@ constexpr int kEntriesAhead = 4;
 // much alike to be split further by their hash.
 constexpr unsigned kMostLevels = 3;
 
+// The index takes an entry's slot from the bits of its hash from here up.
+constexpr unsigned kHomeShift = 20;
+
 size_t SizeAt(const char* at) {
   return PendingEntry::SizeOf(
       reinterpret_cast<const PendingEntry*>(at)->pathLength);
@@ -44,6 +47,10 @@ bool PartitionJoin::Start(char* arena) {
   return slots_ != nullptr;
 }
 
+size_t PartitionJoin::Home(uint64_t hash) const {
+  return static_cast<size_t>(hash >> kHomeShift) & mask_;
+}
+
 PendingEntry* PartitionJoin::Find(const PendingEntry& entry) {
   for (size_t slot = Home(entry.hash);; slot = (slot + 1) & mask_) {
     uint64_t value = slots_[slot];
@@ -59,19 +66,28 @@ PendingEntry* PartitionJoin::Find(const PendingEntry& entry) {
   }
 }
 
-// OLD's side does not fit: every record of the partition goes on, each
-// side's in the order it came, and the sorted merge after pairs them.
-bool PartitionJoin::PassOn(const PartitionFile& file, size_t partition,
-                           Survivors* survivors) {
-  ++overflowed_;
+template <typename Take>
+bool PartitionJoin::EachEntry(const PartitionFile& file, size_t partition,
+                              Take take) {
   for (DiffSide side : {kOldSide, kNewSide}) {
     PartitionFile::Reader reader(file, side, partition);
     while (const PendingEntry* entry = reader.Next()) {
-      if (!survivors->Keep(side, entry->Record(), entry->hash)) return false;
+      if (!take(side, *entry)) return false;
     }
     if (reader.Fault() != kDiffFine) return Failed(reader.Fault());
   }
   return true;
+}
+
+// OLD's side does not fit: every record of the partition goes on, each
+// side's in the order it came, and the sorted merge after pairs them.
+bool PartitionJoin::PassOn(const PartitionFile& file, size_t partition,
+                           Survivors* survivors) {
+  ++passedOn_;
+  return EachEntry(file, partition,
+                   [survivors](DiffSide side, const PendingEntry& entry) {
+                     return survivors->Keep(side, entry.Record(), entry.hash);
+                   });
 }
 
 bool PartitionJoin::Probe(const PendingEntry& entry, bool compareAccess,
@@ -92,23 +108,30 @@ bool PartitionJoin::Probe(const PendingEntry& entry, bool compareAccess,
 bool PartitionJoin::SplitUp(const PartitionFile& file, size_t partition,
                             bool compareAccess, Survivors* survivors) {
   PartitionFile parts(file.Partitions(), file.ChunkBytes(), file.Level() + 1);
-  if (file.Level() + 1 > kMostLevels || parts.BufferBytes() > bytes_) {
+  // Past a few levels, or where the bits that choose a part are those that
+  // place an entry in the index, paths too alike are not split further.
+  if (file.Level() + 1 > kMostLevels || parts.BitsUsed() > kHomeShift ||
+      parts.BufferBytes() > bytes_) {
     return PassOn(file, partition, survivors);
   }
   ++split_;
   if (!parts.Start(arena_)) return Failed(parts.Fault());
-  for (DiffSide side : {kOldSide, kNewSide}) {
-    PartitionFile::Reader reader(file, side, partition);
-    while (const PendingEntry* entry = reader.Next()) {
-      if (!parts.Put(side, entry->Record(), entry->hash)) {
-        return Failed(parts.Fault());
-      }
-    }
-    if (reader.Fault() != kDiffFine) return Failed(reader.Fault());
-  }
+  bool put =
+      EachEntry(file, partition,
+                [this, &parts](DiffSide side, const PendingEntry& entry) {
+                  return parts.Put(side, entry.Record(), entry.hash) ||
+                         Failed(parts.Fault());
+                });
+  if (!put) return false;
   if (!parts.Finish()) return Failed(parts.Fault());
+  uint64_t whole = file.StreamBytes(kOldSide, partition);
   for (size_t part = 0; part < parts.Partitions(); ++part) {
-    if (!Join(parts, part, compareAccess, survivors)) return false;
+    // A part as large as the whole was not split at all (copies of one
+    // path): splitting it again would only copy it once more.
+    bool joined = parts.StreamBytes(kOldSide, part) == whole
+                      ? PassOn(parts, part, survivors)
+                      : Join(parts, part, compareAccess, survivors);
+    if (!joined) return false;
   }
   return true;
 }

@@ -39,13 +39,11 @@ class PartitionJoin {
             Survivors* survivors);
   // Partitions split, and passed on whole, so far.
   size_t Split() const { return split_; }
-  size_t Overflowed() const { return overflowed_; }
+  size_t PassedOn() const { return passedOn_; }
   DiffFault Fault() const { return fault_; }
 
  private:
-  size_t Home(uint64_t hash) const {
-    return static_cast<size_t>(hash >> 20) & mask_;
-  }
+  size_t Home(uint64_t hash) const;
   size_t HomeAt(const char* entry) const {
     return Home(reinterpret_cast<const PendingEntry*>(entry)->hash);
   }
@@ -53,6 +51,10 @@ class PartitionJoin {
   // Pairs one entry of NEW's.  False on a fault.
   bool Probe(const PendingEntry& entry, bool compareAccess,
              Survivors* survivors);
+  // Hands each entry of a partition to `take`, OLD's side first, each side's
+  // in the order it came.  False when `take` is, or on a fault.
+  template <typename Take>
+  bool EachEntry(const PartitionFile& file, size_t partition, Take take);
   bool PassOn(const PartitionFile& file, size_t partition,
               Survivors* survivors);
   bool SplitUp(const PartitionFile& file, size_t partition, bool compareAccess,
@@ -70,6 +72,6 @@ class PartitionJoin {
   size_t slotCount_ = 0;
   size_t mask_ = 0;
   size_t split_ = 0;
-  size_t overflowed_ = 0;
+  size_t passedOn_ = 0;
   DiffFault fault_ = kDiffFine;
 };

@@ -11,7 +11,12 @@ PartitionFile::~PartitionFile() {
   memory::Release(last_);
   memory::Release(lastLength_);
   memory::Release(next_);
+  Close();
+}
+
+void PartitionFile::Close() {
   if (file_ != nullptr) platform::CloseFile(file_);
+  file_ = nullptr;
 }
 
 bool PartitionFile::Start(char* buffers) {

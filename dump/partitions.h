@@ -33,6 +33,8 @@ class PartitionFile {
   size_t Partitions() const { return partitions_; }
   size_t ChunkBytes() const { return chunkBytes_; }
   unsigned Level() const { return level_; }
+  // The bits of a hash this level and those before it take.
+  unsigned BitsUsed() const { return (level_ + 1) * bitsPerLevel_; }
   size_t PartitionOf(uint64_t hash) const {
     return static_cast<size_t>(hash >> (level_ * bitsPerLevel_)) &
            (partitions_ - 1);
@@ -43,6 +45,8 @@ class PartitionFile {
   // Writes what the buffers hold: they are no longer used.  False on a
   // fault.
   bool Finish();
+  // Closes the scratch file, which goes with its bytes.
+  void Close();
   // The bytes of one side of one partition.
   uint64_t StreamBytes(DiffSide side, size_t partition) const {
     return streamBytes_[side * partitions_ + partition];

@@ -22,9 +22,8 @@ struct PendingEntry {
   int32_t lastAccess;
   uint32_t size;
   uint8_t side;
-  // The entry is in the index: its partner may still come.  A path the
-  // comparison has spilled to disk before is not, so that its copies pair
-  // in order there.
+  // The entry is in the index: its partner may still come.  What is left
+  // over at the end, kept only to be sorted, is not.
   uint8_t indexed;
   uint8_t live;
   uint8_t unused;

@@ -121,8 +121,8 @@ std::vector<std::string> Paired(const std::vector<Item>& old,
   Collect sink;
   RecordPairing pairing(&sink, false, memory);
   EXPECT_TRUE(Feed(&pairing, old, now)) << pairing.Fault();
-  *outcome = {pairing.Partitioned(), pairing.PartitionsSplit(),
-              pairing.PartitionsOverflowed(), pairing.RunsSpilled(),
+  *outcome = {pairing.WentToPartitions(), pairing.PartitionsSplit(),
+              pairing.PartitionsPassedOn(), pairing.RunsSpilled(),
               pairing.ScratchBytes()};
   std::sort(sink.lines.begin(), sink.lines.end());
   return sink.lines;
@@ -240,7 +240,7 @@ TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
   ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(longOld)));
   std::vector<std::string> expected = {"removed C:\\twice 2",
                                        "changed " + longOld.path + " 1 2"};
-  for (int i = 0; !pairing.Partitioned(); ++i) {
+  for (int i = 0; !pairing.WentToPartitions(); ++i) {
     Item filler = {"C:\\f" + std::to_string(i), 1, 0};
     ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(filler)));
     expected.push_back("removed " + filler.path + " 0");
@@ -269,7 +269,7 @@ TEST(RecordPairing, SpillsAfterTheRecordsThatFillTheStore) {
       EXPECT_TRUE(pairing.Add(kNewSide, RecordOf(item)));
     }
     int waited = 0;
-    while (!pairing.Partitioned()) {
+    while (!pairing.WentToPartitions()) {
       Item item = {"C:\\waited\\" + std::to_string(100000 + waited++), 1, 0};
       EXPECT_TRUE(pairing.Add(kOldSide, RecordOf(item)));
     }
@@ -320,4 +320,52 @@ TEST(RecordPairing, EachAllocationThatFails) {
                               sink.lines.begin(), sink.lines.end()))
         << nth;
   }
+}
+
+// Where the orders agree again past a block of records listed elsewhere (a
+// directory moved), records pair as they are read: only the block and as
+// many records beside it go to disk, the block moved later or earlier.
+TEST(RecordPairing, OrdersThatAgreeAgainPairAsRead) {
+  std::vector<Item> old;
+  for (int i = 0; i < 20000; ++i) {
+    old.push_back(
+        {"C:\\dir" + std::to_string(i / 100) + "\\file" + std::to_string(i), i,
+         1});
+  }
+  auto at = [&old](int i) { return old.begin() + i; };
+  std::vector<Item> later(at(0), at(5000));
+  later.insert(later.end(), at(7000), old.end());
+  later.insert(later.end(), at(5000), at(7000));
+  std::vector<Item> earlier(at(5000), at(7000));
+  earlier.insert(earlier.end(), at(0), at(5000));
+  earlier.insert(earlier.end(), at(7000), old.end());
+  uint64_t blockBytes = 0;
+  for (auto item = at(5000); item != at(7000); ++item) {
+    blockBytes += 40 + item->path.size();
+  }
+  for (const std::vector<Item>* now : {&later, &earlier}) {
+    Outcome outcome;
+    EXPECT_EQ(Expected(old, *now), Paired(old, *now, {4096, 128}, &outcome));
+    EXPECT_TRUE(outcome.partitioned);
+    // The block on each side, and as many records on each while the two
+    // sides read past each other.
+    EXPECT_LE(outcome.scratch, 4 * blockBytes);
+  }
+}
+
+// A partition whose OLD side all but fills the memory it is paired in, with
+// entries as short as they come: the index has room for every one.
+TEST(RecordPairing, FullPartitionOfShortPaths) {
+  std::vector<Item> old;
+  for (int i = 0; i < 100; ++i) {
+    old.push_back({"C:\\f" + std::to_string(100 + i), 1, 1});
+  }
+  std::vector<Item> now(old.rbegin(), old.rend());
+  now[3].size = 2;
+  Outcome outcome;
+  // One partition, its OLD side 100 entries of 40 bytes in 4096.
+  EXPECT_EQ(Expected(old, now),
+            Paired(old, now, {512, 8, 1, 64, 4096}, &outcome));
+  EXPECT_TRUE(outcome.partitioned);
+  EXPECT_EQ(0u, outcome.split);
 }

@@ -621,6 +621,20 @@ class Diff(DumpCase):
             result.stdout.split(b"\n\n")[0].split(b"\n")))
         self.assertEqual(summary, result.stdout.split(b"\n\n")[1])
         self.assertEqual(before, leftovers())
+        # A last-access time alone is a change when asked for, where the
+        # orders differ as where they agree.
+        touched = [r[:3] + (r[3] + 1,) + r[4:] if i % 1000 == 1 else r
+                   for i, r in enumerate(by_size)]
+        self.write_db(b"VANTOREX\x04\0new\0CD\0\0\0\0\0"
+                      + b"".join(encode_record(*r) for r in touched),
+                      "touched.dbs")
+        was = {r[0]: r[1:] for r in old}
+        count = sum(r[0] in was and was[r[0]] != r[1:] for r in touched)
+        result = self.diff(["--access", "--summary"], new="touched.dbs",
+                           env=env)
+        self.assertEqual(1, result.returncode, result)
+        self.assertIn(b"files changed: %d (" % count, result.stdout)
+        self.assertGreater(count, 667 + 150)
         # Cut in its last record: the temporary file goes all the same, and
         # nothing is called added or removed.
         self.write_db(sorted_db[:-3], "sorted.dbs")
