@@ -132,13 +132,21 @@ int Compare(const DumpOptions& options, const MatchPattern* patterns,
     return kExitTrouble;
   }
   bool paired = pairing->Start();
-  DatabaseRecord old;
-  DatabaseRecord now;
+  NextRecord oldNext;
+  NextRecord newNext;
+  const DatabaseRecord& old = oldNext.record;
+  const DatabaseRecord& now = newNext.record;
   bool haveOld = false;
   bool haveNew = false;
   while (paired && !out->Failed()) {
-    if (!haveOld) haveOld = inputs[0].Next(options, patterns, totals, &old);
-    if (!haveNew) haveNew = inputs[1].Next(options, patterns, totals, &now);
+    if (!haveOld) {
+      haveOld = inputs[0].Next(options, patterns, totals, &oldNext.record);
+      oldNext.hashed = false;
+    }
+    if (!haveNew) {
+      haveNew = inputs[1].Next(options, patterns, totals, &newNext.record);
+      newNext.hashed = false;
+    }
     // A fault on either side ends the reading.
     if (inputs[0].Status() > kReadEnd || inputs[1].Status() > kReadEnd) break;
     if (!haveOld && !haveNew) break;
@@ -150,7 +158,7 @@ int Compare(const DumpOptions& options, const MatchPattern* patterns,
       }
       bool tookOld = false;
       bool tookNew = false;
-      paired = pairing->AddApart(old, now, &tookOld, &tookNew);
+      paired = pairing->AddApart(&oldNext, &newNext, &tookOld, &tookNew);
       haveOld = !tookOld;
       haveNew = !tookNew;
       continue;

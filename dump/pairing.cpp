@@ -79,11 +79,12 @@ bool RecordPairing::AddBoth(const DatabaseRecord& old,
   return ToPartition(kOldSide, old, hash) && ToPartition(kNewSide, now, hash);
 }
 
-bool RecordPairing::AddApart(const DatabaseRecord& old,
-                             const DatabaseRecord& now, bool* tookOld,
-                             bool* tookNew) {
-  uint64_t oldHash = HashPath(old.path, old.pathLength);
-  uint64_t newHash = HashPath(now.path, now.pathLength);
+bool RecordPairing::AddApart(NextRecord* oldNext, NextRecord* newNext,
+                             bool* tookOld, bool* tookNew) {
+  const DatabaseRecord& old = oldNext->record;
+  const DatabaseRecord& now = newNext->record;
+  uint64_t oldHash = oldNext->Hash();
+  uint64_t newHash = newNext->Hash();
   *tookOld = *tookNew = true;
   if (!partitioned_) {
     // Where the orders differ, what each side's record looks at is a cache

@@ -19,6 +19,21 @@
 #include "dump/partitions.h"
 #include "dump/pending.h"
 
+// A side's next record, read and not yet taken, and its path's hash once
+// asked for: where one side moves on alone, the other's record is not
+// hashed again.
+struct NextRecord {
+  DatabaseRecord record = {};
+  uint64_t hash = 0;
+  bool hashed = false;
+
+  uint64_t Hash() {
+    if (!hashed) hash = HashPath(record.path, record.pathLength);
+    hashed = true;
+    return hash;
+  }
+};
+
 // The memory a comparison takes; tests take less.
 struct PairingMemory {
   // The records waiting in memory, and the slots of their index.
@@ -61,8 +76,7 @@ class RecordPairing : private Survivors {
   // record's partner came before is behind: it alone moves on, until the
   // two meet again.  *tookOld and *tookNew say which records were taken.
   // False on a fault.
-  bool AddApart(const DatabaseRecord& old, const DatabaseRecord& now,
-                bool* tookOld, bool* tookNew);
+  bool AddApart(NextRecord* old, NextRecord* now, bool* tookOld, bool* tookNew);
   // Both sides ended: pairs what waits, and passes on the rest as added or
   // removed.  False on a fault.
   bool Finish();

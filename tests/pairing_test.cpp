@@ -101,8 +101,9 @@ bool Feed(RecordPairing* pairing, const std::vector<Item>& old,
     } else if (o < old.size() && n < now.size()) {
       bool tookOld = false;
       bool tookNew = false;
-      ok = pairing->AddApart(RecordOf(old[o]), RecordOf(now[n]), &tookOld,
-                             &tookNew);
+      NextRecord oldNext = {RecordOf(old[o])};
+      NextRecord newNext = {RecordOf(now[n])};
+      ok = pairing->AddApart(&oldNext, &newNext, &tookOld, &tookNew);
       o += tookOld;
       n += tookNew;
     } else if (o < old.size()) {
