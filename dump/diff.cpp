@@ -142,17 +142,19 @@ int Compare(const DumpOptions& options, const MatchPattern* patterns,
     if (!haveOld) {
       haveOld = inputs[0].Next(options, patterns, totals, &oldNext.record);
       oldNext.hashed = false;
+      if (haveOld) pairing->Expect(&oldNext);
     }
     if (!haveNew) {
       haveNew = inputs[1].Next(options, patterns, totals, &newNext.record);
       newNext.hashed = false;
+      if (haveNew) pairing->Expect(&newNext);
     }
     // A fault on either side ends the reading.
     if (inputs[0].Status() > kReadEnd || inputs[1].Status() > kReadEnd) break;
     if (!haveOld && !haveNew) break;
     if (haveOld && haveNew) {
       if (SamePath(old, now)) {
-        paired = pairing->AddBoth(old, now);
+        paired = pairing->AddBoth(&oldNext, &newNext);
         haveOld = haveNew = false;
         continue;
       }

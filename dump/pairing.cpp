@@ -56,8 +56,14 @@ bool RecordPairing::AddHashed(DiffSide side, const DatabaseRecord& record,
   return TryPair(side, record, hash) || Wait(side, record, hash);
 }
 
-bool RecordPairing::AddBoth(const DatabaseRecord& old,
-                            const DatabaseRecord& now) {
+void RecordPairing::Expect(NextRecord* next) {
+  if (!partitioned_) return;
+  __builtin_prefetch(partitionedPaths_ + PathSlot(next->Hash()) / 32);
+}
+
+bool RecordPairing::AddBoth(NextRecord* oldNext, NextRecord* newNext) {
+  const DatabaseRecord& old = oldNext->record;
+  const DatabaseRecord& now = newNext->record;
   if (!partitioned_) {
     // Most paths wait for nothing, which one bit tells without the hash.
     if (store_.Waiting() == 0 || !store_.MayWait(old.path, old.pathLength)) {
@@ -71,7 +77,7 @@ bool RecordPairing::AddBoth(const DatabaseRecord& old,
     }
     return AddHashed(kOldSide, old, hash) && AddHashed(kNewSide, now, hash);
   }
-  uint64_t hash = HashPath(old.path, old.pathLength);
+  uint64_t hash = oldNext->Hash();
   if (!PathPartitioned(kOldSide, hash) && !PathPartitioned(kNewSide, hash)) {
     ComparePair(sink_, old, now, compareAccess_);
     return true;

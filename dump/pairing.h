@@ -69,9 +69,12 @@ class RecordPairing : private Survivors {
   bool Add(DiffSide side, const DatabaseRecord& record) {
     return AddHashed(side, record, HashPath(record.path, record.pathLength));
   }
+  // A side's next record, just read: once records go to partitions, what
+  // its pairing will look at starts to load, while the other side's is read.
+  void Expect(NextRecord* next);
   // The next records of both sides, when their paths are equal: the usual
   // case, paired without a copy unless earlier copies of the path wait.
-  bool AddBoth(const DatabaseRecord& old, const DatabaseRecord& now);
+  bool AddBoth(NextRecord* old, NextRecord* now);
   // The next records of both sides, when their paths differ.  A side whose
   // record's partner came before is behind: it alone moves on, until the
   // two meet again.  *tookOld and *tookNew say which records were taken.

@@ -97,7 +97,9 @@ bool Feed(RecordPairing* pairing, const std::vector<Item>& old,
   while (o < old.size() || n < now.size()) {
     bool ok;
     if (o < old.size() && n < now.size() && old[o].path == now[n].path) {
-      ok = pairing->AddBoth(RecordOf(old[o++]), RecordOf(now[n++]));
+      NextRecord oldNext = {RecordOf(old[o++])};
+      NextRecord newNext = {RecordOf(now[n++])};
+      ok = pairing->AddBoth(&oldNext, &newNext);
     } else if (o < old.size() && n < now.size()) {
       bool tookOld = false;
       bool tookNew = false;
@@ -246,7 +248,9 @@ TEST(RecordPairing, CopiesOnDiskAndLongPaths) {
     ASSERT_TRUE(pairing.Add(kOldSide, RecordOf(filler)));
     expected.push_back("removed " + filler.path + " 0");
   }
-  ASSERT_TRUE(pairing.AddBoth(RecordOf(twice[1]), RecordOf(twice[0])));
+  NextRecord oldTwice = {RecordOf(twice[1])};
+  NextRecord newTwice = {RecordOf(twice[0])};
+  ASSERT_TRUE(pairing.AddBoth(&oldTwice, &newTwice));
   ASSERT_TRUE(pairing.Add(kNewSide, RecordOf(longNew)));
   ASSERT_TRUE(pairing.Finish()) << pairing.Fault();
   std::sort(expected.begin(), expected.end());
