@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "support/memory.h"
 
 namespace {
@@ -148,6 +149,7 @@ bool RecordPairing::Partition() {
                          : memory_.joinBytes;
   work_ = static_cast<char*>(memory::Allocate(workBytes));
   if (work_ == nullptr) return Failed(kDiffNoMemory);
+  platform::PreferLargePages(work_, workBytes);
   if (!partitions_.Start(work_)) return Failed(partitions_.Fault());
   partitioned_ = true;
   // What waits goes first, each side's in the order it came.

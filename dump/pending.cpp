@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "support/memory.h"
 
 namespace {
@@ -58,6 +59,9 @@ bool PendingStore::Start() {
     Release();
     return false;
   }
+  // Where the orders differ, both fill up at once.
+  platform::PreferLargePages(bytes_, bytesSize_);
+  platform::PreferLargePages(slots_, slotCount_ * sizeof(uint64_t));
   Reset();
   return true;
 }

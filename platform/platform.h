@@ -239,6 +239,12 @@ bool IsStandardOutput(const char* path);
 // once closed or once the process ends, however it ends.  Null when it
 // cannot be created.
 FileHandle* CreateScratchFile();
+// A block of memory filled soon after it is taken, several MiB: on POSIX,
+// madvise(MADV_HUGEPAGE) on the whole 2 MiB pages inside it, so that filling
+// it faults once a huge page rather than once every 4 KiB (where the
+// system asks for that advice); on Win32 nothing, large pages needing a
+// privilege users seldom hold.
+void PreferLargePages(void* block, size_t size);
 // Whether the process may open one more file now.  POSIX: false when every
 // descriptor that its limit allows (ulimit -n) is taken; Win32's handles
 // run short only with memory, so true.
