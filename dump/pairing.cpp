@@ -71,7 +71,7 @@ bool RecordPairing::AddBoth(NextRecord* oldNext, NextRecord* newNext) {
       ComparePair(sink_, old, now, compareAccess_);
       return true;
     }
-    uint64_t hash = HashPath(old.path, old.pathLength);
+    uint64_t hash = oldNext->Hash();
     if (store_.Find(hash, old.path, old.pathLength) == nullptr) {
       ComparePair(sink_, old, now, compareAccess_);
       return true;
@@ -111,8 +111,7 @@ bool RecordPairing::AddApart(NextRecord* oldNext, NextRecord* newNext,
            (partitioned_ ? ToPartition(kNewSide, now, newHash)
                          : Wait(kNewSide, now, newHash));
   }
-  __builtin_prefetch(partitionedPaths_ + PathSlot(oldHash) / 32);
-  __builtin_prefetch(partitionedPaths_ + PathSlot(newHash) / 32);
+  // Their bits' words started to load as they were read (Expect).
   if (PathPartitioned(kNewSide, oldHash)) {
     *tookNew = false;
     return ToPartition(kOldSide, old, oldHash);
